@@ -1,0 +1,233 @@
+#pragma once
+// The serial device layer: the only code that talks to the operating system's serial API.
+//
+// The port is written against the Win32 communications model, so this interface keeps its meanings:
+// the values handed over are the Win32 DCB, COMMTIMEOUTS, EV_*, CE_*, MS_* and PURGE_* values, and
+// transfers are overlapped (started, then completed through an event). Each platform implements
+// `ISerialDevice` in its own source file (device/posix today); a scripted fake implements it for tests.
+//
+// Error numbers: a call that fails returns false and leaves the error number in the calling thread's
+// last-error slot (`GetLastError`), as Win32 does. On POSIX the numbers are errno values (ENOENT = 2 is
+// "not found", as on Win32); the two Win32 numbers that carry meaning rather than failure keep their
+// Win32 values on every platform: kErrorIoPending and kErrorOperationAborted.
+//
+// Threads: one device object is used by the port's owning thread and by its event thread at the same
+// time (a read may be outstanding while a comm-event wait is pending). Implementations are safe for
+// that: every operation may be called from either thread. Open and Close are called only while no
+// other thread uses the device.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+namespace cport::device {
+
+using DWORD = std::uint32_t;
+
+// ---- Error numbers ---------------------------------------------------------------------------------
+inline constexpr int kErrorOperationAborted = 995; // ERROR_OPERATION_ABORTED: transfer cancelled by purge
+inline constexpr int kErrorIoPending = 997;        // ERROR_IO_PENDING: overlapped transfer started
+
+// The calling thread's last error number, set by every failing device or event call.
+int GetLastError();
+void SetLastError(int error);
+
+// ---- DCB ---------------------------------------------------------------------------------------------
+// Flag word bits of DCB::Flags.
+inline constexpr DWORD fBinary = 0x0001;
+inline constexpr DWORD fParity = 0x0002;
+inline constexpr DWORD fOutxCtsFlow = 0x0004;
+inline constexpr DWORD fOutxDsrFlow = 0x0008;
+inline constexpr DWORD fDtrControlMask = 0x0030; // two-bit field, shift 4
+inline constexpr int fDtrControlShift = 4;
+inline constexpr DWORD fDsrSensitivity = 0x0040;
+inline constexpr DWORD fTXContinueOnXoff = 0x0080;
+inline constexpr DWORD fOutX = 0x0100;
+inline constexpr DWORD fInX = 0x0200;
+inline constexpr DWORD fErrorChar = 0x0400;
+inline constexpr DWORD fNull = 0x0800;
+inline constexpr DWORD fRtsControlMask = 0x3000; // two-bit field, shift 12
+inline constexpr int fRtsControlShift = 12;
+inline constexpr DWORD fAbortOnError = 0x4000;
+
+// Values of the DTR and RTS control fields.
+inline constexpr DWORD DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1, DTR_CONTROL_HANDSHAKE = 2;
+inline constexpr DWORD RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1, RTS_CONTROL_HANDSHAKE = 2,
+                       RTS_CONTROL_TOGGLE = 3;
+// Parity and stop-bit values.
+inline constexpr std::uint8_t NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
+inline constexpr std::uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
+
+// Win32 layout: 28 bytes. The bit fields of the Win32 structure are the one word `Flags`.
+struct DCB {
+    DWORD DCBlength = sizeof(DCB);
+    DWORD BaudRate = 0;
+    DWORD Flags = 0;
+    std::uint16_t wReserved = 0;
+    std::uint16_t XonLim = 0;
+    std::uint16_t XoffLim = 0;
+    std::uint8_t ByteSize = 0;
+    std::uint8_t Parity = 0;
+    std::uint8_t StopBits = 0;
+    char XonChar = 0;
+    char XoffChar = 0;
+    char ErrorChar = 0;
+    char EofChar = 0;
+    char EvtChar = 0;
+    std::uint16_t wReserved1 = 0;
+
+    DWORD DtrControl() const { return (Flags & fDtrControlMask) >> fDtrControlShift; }
+    DWORD RtsControl() const { return (Flags & fRtsControlMask) >> fRtsControlShift; }
+    friend bool operator==(const DCB&, const DCB&) = default;
+};
+static_assert(sizeof(DCB) == 28, "DCB keeps the Win32 layout");
+
+// ---- Timeouts ----------------------------------------------------------------------------------------
+// Milliseconds; MAXDWORD interval with both read totals 0 means "return at once with what is there".
+inline constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
+struct COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout = 0;
+    DWORD ReadTotalTimeoutMultiplier = 0;
+    DWORD ReadTotalTimeoutConstant = 0;
+    DWORD WriteTotalTimeoutMultiplier = 0;
+    DWORD WriteTotalTimeoutConstant = 0;
+    friend bool operator==(const COMMTIMEOUTS&, const COMMTIMEOUTS&) = default;
+};
+
+// ---- Line events (event mask bits) ------------------------------------------------------------------
+inline constexpr DWORD EV_RXCHAR = 0x0001;   // a character was received
+inline constexpr DWORD EV_RXFLAG = 0x0002;   // the event character was received
+inline constexpr DWORD EV_TXEMPTY = 0x0004;  // the output queue became empty
+inline constexpr DWORD EV_CTS = 0x0008;      // CTS changed
+inline constexpr DWORD EV_DSR = 0x0010;      // DSR changed
+inline constexpr DWORD EV_RLSD = 0x0020;     // RLSD (carrier detect) changed
+inline constexpr DWORD EV_BREAK = 0x0040;    // a break was received
+inline constexpr DWORD EV_ERR = 0x0080;      // a line error (CE_FRAME, CE_OVERRUN, CE_RXPARITY)
+inline constexpr DWORD EV_RING = 0x0100;     // ring indicator
+inline constexpr DWORD EV_PERR = 0x0200;     // printer error; never requested
+inline constexpr DWORD EV_RX80FULL = 0x0400; // the input queue is 80 % full
+
+// ---- Line errors (ClearCommError flags) -------------------------------------------------------------
+inline constexpr DWORD CE_RXOVER = 0x0001;
+inline constexpr DWORD CE_OVERRUN = 0x0002;
+inline constexpr DWORD CE_RXPARITY = 0x0004;
+inline constexpr DWORD CE_FRAME = 0x0008;
+inline constexpr DWORD CE_BREAK = 0x0010;
+inline constexpr DWORD CE_TXFULL = 0x0100;
+inline constexpr DWORD CE_IOE = 0x0400;
+inline constexpr DWORD CE_MODE = 0x8000;
+
+struct COMSTAT {
+    DWORD Flags = 0;    // hold flags; unused here
+    DWORD cbInQue = 0;  // bytes waiting in the input queue
+    DWORD cbOutQue = 0; // bytes waiting in the output queue
+};
+
+// ---- Modem status ----------------------------------------------------------------------------------
+inline constexpr DWORD MS_CTS_ON = 0x0010;
+inline constexpr DWORD MS_DSR_ON = 0x0020;
+inline constexpr DWORD MS_RING_ON = 0x0040;
+inline constexpr DWORD MS_RLSD_ON = 0x0080;
+
+// ---- Purge -------------------------------------------------------------------------------------------
+inline constexpr DWORD PURGE_TXABORT = 0x0001; // complete outstanding writes as aborted
+inline constexpr DWORD PURGE_RXABORT = 0x0002; // complete outstanding reads as aborted
+inline constexpr DWORD PURGE_TXCLEAR = 0x0004; // empty the output queue
+inline constexpr DWORD PURGE_RXCLEAR = 0x0008; // empty the input queue
+
+// ---- Events --------------------------------------------------------------------------------------------
+// A manual-reset event object that threads wait on (a Win32 event; an eventfd on POSIX).
+// Set, Reset and the waits may be called from any thread. Throws std::system_error if the system
+// cannot create one.
+class Event {
+public:
+    explicit Event(bool initiallySet);
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    void Set();
+    void Reset();
+    bool IsSet() const;
+
+    // Waits until the event is set; timeoutMs < 0 waits without limit. True when set.
+    bool Wait(int timeoutMs = -1) const;
+
+    // Waits until any of the events is set and returns its index (the lowest set one);
+    // returns -1 on timeout (timeoutMs < 0 waits without limit).
+    static int WaitAny(std::initializer_list<const Event*> events, int timeoutMs = -1);
+
+    // The platform's waitable handle (a file descriptor on POSIX), for event loops that watch it.
+    std::intptr_t NativeHandle() const;
+
+private:
+    std::intptr_t m_handle;
+};
+
+// ---- Overlapped transfers --------------------------------------------------------------------------
+// The state of one overlapped transfer (a Win32 OVERLAPPED). The caller owns it and its event, and
+// keeps both alive until the transfer has completed (GetOverlappedResult returned, or a purge aborted
+// it and the completion was collected). Starting a transfer resets the event; completion stores the
+// result here and then sets the event.
+struct Overlapped {
+    Event* hEvent = nullptr;
+    // Completion state, written by the device (possibly from another thread) before hEvent is set.
+    std::atomic<int> Internal{0};       // 0 complete, kErrorIoPending while pending, else error number
+    std::atomic<DWORD> InternalHigh{0}; // bytes transferred
+};
+
+// ---- The device ------------------------------------------------------------------------------------
+class ISerialDevice {
+public:
+    virtual ~ISerialDevice() = default;
+
+    // CreateFile: opens the device for overlapped use, exclusively. `name` is the port's name as the
+    // user gave it ("ttyUSB0" is looked up under /dev, a path is used as it stands, "COM12" on Win32);
+    // an empty name fails as a missing device does.
+    virtual bool Open(const std::string& name) = 0;
+    // CloseHandle: true on success; the device is then closed. Outstanding transfers are aborted.
+    virtual bool Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    // SetupComm: recommended sizes of the input and output queues, in bytes.
+    virtual bool SetupComm(DWORD inQueue, DWORD outQueue) = 0;
+    // SetCommState: line settings; a setting the device refuses fails with the system's error number.
+    virtual bool SetCommState(const DCB& dcb) = 0;
+    virtual bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+    // SetCommMask: the events a comm-event wait reports; a pending wait completes with mask 0.
+    virtual bool SetCommMask(DWORD mask) = 0;
+
+    // WaitCommEvent: starts a wait for any event of the mask. When an event is already pending it
+    // completes at once: `mask` receives the events, the overlapped event is set, and true is
+    // returned. Otherwise false with last error kErrorIoPending: `mask` (which must stay alive) is
+    // written and the event set when the wait completes. Any other false is a failure.
+    virtual bool WaitCommEvent(DWORD& mask, Overlapped& overlapped) = 0;
+
+    // ReadFile: starts a read of up to `count` bytes into `buffer` (kept alive until completion),
+    // completing as the timeouts say. True when it completed at once (`read` = bytes read); false with
+    // kErrorIoPending when pending; any other false is a failure.
+    virtual bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) = 0;
+
+    // GetOverlappedResult: the result of a transfer. With wait = false and the transfer still pending
+    // it fails with a "not yet complete" error. A failed transfer returns false with its error number
+    // (kErrorOperationAborted after a purge).
+    virtual bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) = 0;
+
+    // PurgeComm: PURGE_* flags.
+    virtual bool PurgeComm(DWORD flags) = 0;
+    // ClearCommError: takes (and clears) the pending CE_* line errors and reports the queue counts.
+    virtual bool ClearCommError(DWORD& errors, COMSTAT& stat) = 0;
+    // GetCommModemStatus: the MS_* input lines that are on. A device without modem lines reports 0.
+    virtual bool GetCommModemStatus(DWORD& status) = 0;
+};
+
+// The platform's serial device (device/posix on Linux).
+std::unique_ptr<ISerialDevice> CreateSystemDevice();
+
+// Makes the devices a port opens; the default makes CreateSystemDevice. Tests put a fake in place.
+using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
+
+} // namespace cport::device

@@ -1,0 +1,45 @@
+#pragma once
+// A small set of enumeration members, stored as bits: bit n is the member with ordinal n.
+// A plain value type; not synchronised.
+
+#include <cstdint>
+#include <initializer_list>
+#include <type_traits>
+
+namespace cport {
+
+template <typename E, typename Storage = std::uint32_t>
+class Set {
+    static_assert(std::is_enum_v<E>, "Set holds enumeration members");
+
+public:
+    using StorageType = Storage;
+
+    constexpr Set() = default;
+    constexpr Set(std::initializer_list<E> members)
+    {
+        for (E e : members) Include(e);
+    }
+    static constexpr Set FromBits(Storage bits)
+    {
+        Set s;
+        s.m_bits = bits;
+        return s;
+    }
+
+    constexpr bool Contains(E e) const { return (m_bits & Bit(e)) != 0; }
+    constexpr void Include(E e) { m_bits = static_cast<Storage>(m_bits | Bit(e)); }
+    constexpr void Exclude(E e) { m_bits = static_cast<Storage>(m_bits & ~Bit(e)); }
+    constexpr bool Empty() const { return m_bits == 0; }
+    constexpr Storage Bits() const { return m_bits; }
+
+    friend constexpr Set operator|(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits | b.m_bits)); }
+    friend constexpr Set operator&(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits & b.m_bits)); }
+    friend constexpr bool operator==(Set a, Set b) { return a.m_bits == b.m_bits; }
+
+private:
+    static constexpr Storage Bit(E e) { return static_cast<Storage>(Storage{1} << static_cast<unsigned>(e)); }
+    Storage m_bits = 0;
+};
+
+} // namespace cport

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the Debian 12 packages that building, running and testing need, when any is missing.
+set -eu
+pkgs="cmake ninja-build g++ pkg-config qt6-base-dev libsimpleini-dev libcli11-dev libudev-dev
+      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth"
+missing=""
+for p in $pkgs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Builds and runs the whole suite: once plainly, once under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and the threaded tests under ThreadSanitizer.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+for preset in dev asan tsan; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+echo "All tests passed."
