@@ -1,7 +1,9 @@
 #pragma once
 // The serial port component: everything a user of the port includes.
 
+#include "cport/Enumeration.h"
 #include "cport/Errors.h"
 #include "cport/Framework.h"
+#include "cport/Registry.h"
 #include "cport/Set.h"
 #include "cport/Settings.h"
