@@ -1,7 +1,8 @@
 #pragma once
-// Record-log files: Windows-1250 text, every line ended by CR LF.
+// Log files: Windows-1250 text, every line ended by CR LF. Used for File > Save and by the headless
+// logger. Not synchronised: one thread per object.
 
-#include <cstdio>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,17 +15,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// UTF-8 to Windows-1250; a character that Windows-1250 cannot hold becomes "?" and is counted.
+// UTF-8 to Windows-1250. A character that Windows-1250 cannot hold, and every malformed UTF-8
+// sequence, becomes one "?" and is counted in *unmappable when given. Throws std::runtime_error
+// only when the system has no Windows-1250 converter at all.
 std::string ToWindows1250(std::string_view utf8, std::size_t* unmappable = nullptr);
 
-// Writes `text` (the record log's whole text, lines separated by LF or CR LF) to `path`, creating or
-// replacing the file. Throws FileError: "Cannot create file "<full path>". <system error text>" when the
-// file cannot be created, "Stream write error" when fewer bytes are stored than given.
-// Returns the number of characters written as "?".
+// Writes `text` (the record log's whole text) to `path`, creating or replacing the file. Lines are
+// separated in `text` by LF, CR LF or a lone CR; each is written followed by CR LF, and a break at
+// the very end of `text` does not start another line (so "" writes nothing, and "a\n" and "a" both
+// write "a" CR LF). Throws FileError: "Cannot create file "<full path>". <system error text>" when the
+// file cannot be created, "Stream write error" when the system stores fewer bytes than given or
+// reports an error on closing. Returns the number of characters written as "?".
 std::size_t WriteRecordLog(const std::string& path, std::string_view text);
 
-// A log file written line by line and flushed after each line, so a killed writer loses nothing
-// already written. Same encoding, line ends and errors as WriteRecordLog.
+// A log file written line by line: each line goes to the system before WriteLine returns, so a
+// killed writer loses nothing already written. Same encoding, line ends and errors as
+// WriteRecordLog (the file is created or replaced by the constructor).
 class LogFileWriter {
 public:
     explicit LogFileWriter(const std::string& path);
@@ -32,11 +38,15 @@ public:
     LogFileWriter(const LogFileWriter&) = delete;
     LogFileWriter& operator=(const LogFileWriter&) = delete;
 
+    // One line, without its line end. Throws FileError("Stream write error").
     void WriteLine(std::string_view utf8Line);
+    // Closes the file, reporting a failure that only the close shows (FileError "Stream write
+    // error"). The destructor closes silently when Close was not called.
+    void Close();
     std::size_t Unmappable() const { return m_unmappable; }
 
 private:
-    std::FILE* m_file = nullptr;
+    int m_fd = -1;
     std::string m_buffer;
     std::size_t m_unmappable = 0;
 };

@@ -1,0 +1,42 @@
+#pragma once
+// A display that keeps every slot in memory, for driving the monitor core in tests.
+
+#include "varmio/Display.h"
+
+#include <array>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace varmio::test {
+
+class FakeDisplay : public IDisplay {
+public:
+    void SetBoxText(Box box, std::string_view text) override { boxes[box] = std::string(text); }
+    bool IsChecked(StatusList list, int item) const override { return checks.at(Index(list)).at(Item(item)); }
+    void SetChecked(StatusList list, int item, bool checked) override { checks.at(Index(list)).at(Item(item)) = checked; }
+    void AppendRawLog(std::string_view line) override { rawLog.emplace_back(line); }
+    void AppendRecordLog(std::string_view line) override { recordLog.emplace_back(line); }
+    bool ChangesOnly() const override { return changesOnly; }
+    std::string_view DateTimeText() const override { return dateTime; }
+
+    // The text of a box; a box never written reads as "<unset>".
+    std::string Box(varmio::Box box) const
+    {
+        auto it = boxes.find(box);
+        return it == boxes.end() ? "<unset>" : it->second;
+    }
+
+    std::map<varmio::Box, std::string> boxes;
+    std::array<std::array<bool, 8>, 2> checks{};
+    std::vector<std::string> rawLog;
+    std::vector<std::string> recordLog;
+    bool changesOnly = true;
+    std::string dateTime;
+
+private:
+    static std::size_t Index(StatusList list) { return list == StatusList::CheckListBox1 ? 0 : 1; }
+    static std::size_t Item(int item) { return static_cast<std::size_t>(item); }
+};
+
+} // namespace varmio::test

@@ -1,0 +1,165 @@
+// Log files: Windows-1250 bytes, CR LF line ends, and the errors of creating and writing them.
+
+#include "TempDir.h"
+
+#include "varmio/Monitor.h"
+#include "varmio/RecordLog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace varmio {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+TEST(Windows1250Test, CzechLettersMapAndOthersBecomeCountedQuestionMarks)
+{
+    std::size_t unmappable = 99;
+    EXPECT_EQ(ToWindows1250("Počet záznamů € ¨", &unmappable), "Po\xE8" "et z\xE1znam\xF9 \x80 \xA8");
+    EXPECT_EQ(unmappable, 0u);
+    EXPECT_EQ(ToWindows1250("a日b😀c", &unmappable), "a?b?c");
+    EXPECT_EQ(unmappable, 2u);
+}
+
+TEST(Windows1250Test, MalformedUtf8BecomesOneQuestionMarkPerBadSequence)
+{
+    std::size_t unmappable = 0;
+    // A stray continuation byte, a lead byte cut short by ASCII, an overlong "/", a surrogate, a
+    // lead byte at the very end.
+    EXPECT_EQ(ToWindows1250("a\x80" "b\xC3" "c\xC0\xAF" "d\xED\xA0\x80" "e\xC3", &unmappable), "a?b?c??d?e?");
+    EXPECT_EQ(unmappable, 6u);
+}
+
+TEST(WriteRecordLogTest, HeaderAloneIsWrittenWithCrLf)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    EXPECT_EQ(WriteRecordLog(path, CsvHeader), 0u);
+    const std::string bytes = ReadFile(path);
+    EXPECT_EQ(bytes.size(), 157u);
+    EXPECT_EQ(bytes, ToWindows1250(CsvHeader) + "\r\n");
+}
+
+TEST(WriteRecordLogTest, EveryLineBreakBecomesCrLfAndAFinalBreakAddsNoLine)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    WriteRecordLog(path, "a\nb\r\nc\rd\n\ne");
+    EXPECT_EQ(ReadFile(path), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+    WriteRecordLog(path, "a\r\n");
+    EXPECT_EQ(ReadFile(path), "a\r\n");
+    WriteRecordLog(path, "a\n\n");
+    EXPECT_EQ(ReadFile(path), "a\r\n\r\n");
+    WriteRecordLog(path, "");
+    EXPECT_EQ(ReadFile(path), "");
+}
+
+TEST(WriteRecordLogTest, ReplacesAnExistingLongerFile)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    std::ofstream(path) << std::string(100000, 'x');
+    WriteRecordLog(path, "short");
+    EXPECT_EQ(ReadFile(path), "short\r\n");
+}
+
+TEST(WriteRecordLogTest, LargeTextIsWrittenWhole)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    std::string text;
+    std::string expected;
+    for (int i = 0; i < 50000; ++i) {
+        const std::string line = "7.12.2026; 13:05:20; " + std::to_string(i) + "; Topení";
+        text += line + "\n";
+        expected += ToWindows1250(line) + "\r\n";
+    }
+    WriteRecordLog(path, text);
+    EXPECT_EQ(ReadFile(path), expected);
+}
+
+TEST(WriteRecordLogTest, UnmappableCharactersAreWrittenAsQuestionMarksAndCounted)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    EXPECT_EQ(WriteRecordLog(path, "日本\nok"), 2u);
+    EXPECT_EQ(ReadFile(path), "??\r\nok\r\n");
+}
+
+TEST(WriteRecordLogTest, MissingFolderIsReportedWithTheFullPathAndTheSystemError)
+{
+    TempDir dir;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    try {
+        WriteRecordLog("missing/../missing/log.csv", "x");
+        ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+        const std::string full = (dir.Path() / "missing/log.csv").string();
+        EXPECT_STREQ(e.what(), ("Cannot create file \"" + full + "\". No such file or directory").c_str());
+    }
+    std::filesystem::current_path(previous);
+}
+
+TEST(WriteRecordLogTest, FolderInPlaceOfTheFileIsReported)
+{
+    TempDir dir;
+    EXPECT_THROW(
+        {
+            try {
+                WriteRecordLog(dir.Path().string(), "x");
+            } catch (const FileError& e) {
+                EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + dir.Path().string() + "\". Is a directory");
+                throw;
+            }
+        },
+        FileError);
+}
+
+TEST(WriteRecordLogTest, FullDeviceIsAStreamWriteError)
+{
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    try {
+        WriteRecordLog("/dev/full", CsvHeader);
+        ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_STREQ(e.what(), "Stream write error");
+    }
+}
+
+TEST(LogFileWriterTest, EachLineReachesTheFileBeforeWriteLineReturns)
+{
+    TempDir dir;
+    const std::string path = dir / "raw.log";
+    LogFileWriter writer(path);
+    EXPECT_EQ(ReadFile(path), "") << "created empty";
+    writer.WriteLine("  [Type: 4]  [25] :11648");
+    EXPECT_EQ(ReadFile(path), "  [Type: 4]  [25] :11648\r\n");
+    writer.WriteLine("Plamen ✓");
+    EXPECT_EQ(ReadFile(path), "  [Type: 4]  [25] :11648\r\nPlamen ?\r\n");
+    EXPECT_EQ(writer.Unmappable(), 1u);
+    writer.Close();
+    EXPECT_THROW(writer.WriteLine("after close"), FileError);
+}
+
+TEST(LogFileWriterTest, CreationAndWriteErrorsAreFileErrors)
+{
+    TempDir dir;
+    EXPECT_THROW(LogFileWriter(dir / "no/such/folder.log"), FileError);
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    LogFileWriter full("/dev/full");
+    try {
+        full.WriteLine("x");
+        ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_STREQ(e.what(), "Stream write error");
+    }
+}
+
+} // namespace
+} // namespace varmio
