@@ -1,0 +1,128 @@
+#include "ComThread.h"
+
+#include "cport/Errors.h"
+#include "cport/Framework.h"
+
+#include <utility>
+
+namespace cport {
+
+TComThread::TComThread(TCustomComPort& port) : m_ownerPort(port), m_device(*port.m_deviceHandle)
+{
+    // The result is not examined: a device that refuses the mask reports nothing, and its waits say so.
+    m_device.SetCommMask(EventsToMask(port.Events()));
+    m_thread = std::jthread([this] { Execute(); });
+}
+
+TComThread::~TComThread()
+{
+    SignalStop();
+    MainThreadQueue::WaitServingQueue(m_finished);
+    m_thread.join();
+}
+
+void TComThread::SignalStop()
+{
+    m_stopSignal.Set();
+    std::this_thread::yield();
+}
+
+void TComThread::Execute() noexcept
+{
+    device::Event waitEvent(true);
+    device::Overlapped overlapped;
+    overlapped.hEvent = &waitEvent;
+    DWORD mask = 0; // written by the device when a pending wait completes: lives as long as the wait
+    bool waitPending = false;
+    std::exception_ptr failure;
+    int waitError = 0;
+
+    try {
+        for (;;) {
+            mask = 0;
+            if (!m_device.WaitCommEvent(mask, overlapped)) {
+                const int error = device::GetLastError();
+                if (error != device::kErrorIoPending) {
+                    // The device cannot wait any more (removed, for one): end here rather than
+                    // find the same failure again at once, forever.
+                    waitError = error;
+                    break;
+                }
+                waitPending = true;
+            }
+            if (device::Event::WaitAny({&m_stopSignal, &waitEvent}) != 1) break;
+            waitPending = false;
+            DWORD transferred = 0;
+            if (m_device.GetOverlappedResult(overlapped, transferred, false)) {
+                m_pendingEvents = MaskToEvents(mask);
+                HandOverEvents();
+            } else if (const int error = device::GetLastError(); error != device::kErrorOperationAborted) {
+                waitError = error;
+                break;
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    m_device.SetCommMask(0);
+    if (waitPending) {
+        // Clearing the mask completes the pending wait; collect it before `mask` and the event go.
+        DWORD transferred = 0;
+        m_device.GetOverlappedResult(overlapped, transferred, true);
+    }
+    m_device.PurgeComm(device::PURGE_TXCLEAR | device::PURGE_RXCLEAR);
+
+    // A loop that ends while the port is being closed ends as asked; any other end stops reception,
+    // and the user must learn why.
+    if (!m_stopSignal.IsSet() && (failure || waitError != 0)) PostLoopFailure(failure, waitError);
+    m_finished.Set();
+}
+
+void TComThread::HandOverEvents()
+{
+    switch (m_ownerPort.SyncMethod()) {
+    case smThreadSync: {
+        TCustomComPort* port = &m_ownerPort;
+        const TComEvents events = m_pendingEvents;
+        m_handOver.Send([port, events] { port->RunEventHandlers(events); }, TReleasePoint::Completion,
+                        &m_stopSignal);
+        break;
+    }
+    case smWindowSync:
+        NotifyWindowOfEvents();
+        break;
+    case smNone:
+        m_ownerPort.RunEventHandlers(m_pendingEvents);
+        break;
+    }
+}
+
+void TComThread::NotifyWindowOfEvents()
+{
+    TNotifyWindow& window = *m_ownerPort.m_notifyWindow;
+    for (const auto& route : TCustomComPort::kEventRoutes) {
+        if (m_pendingEvents.Contains(route.Event))
+            window.SendMessage(m_handOver, {TCustomComPort::kEventMessage, route.Flag, 0});
+    }
+}
+
+void TComThread::PostLoopFailure(std::exception_ptr failure, int waitError)
+{
+    std::weak_ptr<const bool> alive = m_ownerPort.m_lifeToken;
+    TCustomComPort* port = &m_ownerPort;
+    MainThreadQueue::Post([alive = std::move(alive), port, failure = std::move(failure), waitError] {
+        TCustomComPort* sender = alive.expired() ? nullptr : port;
+        try {
+            if (failure) std::rethrow_exception(failure);
+            // The device's own failure goes through the port's error report, so an OnException
+            // handler takes it like any other.
+            if (sender != nullptr) sender->ReportComError(ComErrorCode(CE_WaitFailed), waitError);
+            else throw EComPort(ComErrorCode(CE_WaitFailed), waitError);
+        } catch (...) {
+            HandleCurrentException(sender);
+        }
+    });
+}
+
+} // namespace cport
