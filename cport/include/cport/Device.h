@@ -8,8 +8,8 @@
 //
 // Error numbers: a call that fails returns false and leaves the error number in the calling thread's
 // last-error slot (`GetLastError`), as Win32 does. On POSIX the numbers are errno values (ENOENT = 2 is
-// "not found", as on Win32); the two Win32 numbers that carry meaning rather than failure keep their
-// Win32 values on every platform: kErrorIoPending and kErrorOperationAborted.
+// "not found", as on Win32); the three Win32 numbers that carry meaning rather than failure keep their
+// Win32 values on every platform: kErrorOperationAborted, kErrorIoIncomplete and kErrorIoPending.
 //
 // Threads: one device object is used by the port's owning thread and by its event thread at the same
 // time (a read may be outstanding while a comm-event wait is pending). Implementations are safe for
@@ -29,6 +29,7 @@ using DWORD = std::uint32_t;
 
 // ---- Error numbers ---------------------------------------------------------------------------------
 inline constexpr int kErrorOperationAborted = 995; // ERROR_OPERATION_ABORTED: transfer cancelled by purge
+inline constexpr int kErrorIoIncomplete = 996;     // ERROR_IO_INCOMPLETE: result asked for too early
 inline constexpr int kErrorIoPending = 997;        // ERROR_IO_PENDING: overlapped transfer started
 
 // The calling thread's last error number, set by every failing device or event call.
@@ -157,7 +158,7 @@ public:
     bool Wait(int timeoutMs = -1) const;
 
     // Waits until any of the events is set and returns its index (the lowest set one);
-    // returns -1 on timeout (timeoutMs < 0 waits without limit).
+    // returns -1 on timeout (timeoutMs < 0 waits without limit) or failure (last error set).
     static int WaitAny(std::initializer_list<const Event*> events, int timeoutMs = -1);
 
     // The platform's waitable handle (a file descriptor on POSIX), for event loops that watch it.
@@ -212,7 +213,7 @@ public:
     virtual bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) = 0;
 
     // GetOverlappedResult: the result of a transfer. With wait = false and the transfer still pending
-    // it fails with a "not yet complete" error. A failed transfer returns false with its error number
+    // it fails with kErrorIoIncomplete. A failed transfer returns false with its error number
     // (kErrorOperationAborted after a purge).
     virtual bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) = 0;
 

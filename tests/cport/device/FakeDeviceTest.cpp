@@ -1,0 +1,319 @@
+// The scripted fake device: its record of calls, its failure script and the line it simulates.
+
+#include "FakeDevice.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+namespace cport::device {
+namespace {
+
+using ::testing::ElementsAre;
+
+struct Transfer {
+    Event event{true};
+    Overlapped ov;
+    DWORD mask = 0;
+    Transfer() { ov.hEvent = &event; }
+};
+
+DCB LineOf19200()
+{
+    DCB dcb;
+    dcb.BaudRate = 19200;
+    dcb.Flags = fBinary;
+    dcb.XonLim = dcb.XoffLim = 256;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 17;
+    dcb.XoffChar = 19;
+    return dcb;
+}
+
+constexpr COMMTIMEOUTS kAtOnce{MAXDWORD, 0, 0, 100, 1000};
+
+std::string ReadNow(ISerialDevice& device, DWORD count)
+{
+    Transfer t;
+    std::string bytes(count, '\0');
+    DWORD n = 0;
+    EXPECT_TRUE(device.ReadFile(bytes.data(), count, n, t.ov)) << GetLastError();
+    bytes.resize(n);
+    return bytes;
+}
+
+TEST(FakeDeviceTest, RecordsEveryCallWithItsArgumentsInOrder)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM12"));
+    ASSERT_TRUE(fake.SetupComm(1024, 1024));
+    ASSERT_TRUE(fake.SetCommState(LineOf19200()));
+    ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
+    ASSERT_TRUE(fake.SetCommMask(0x05FF));
+    ASSERT_TRUE(fake.PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
+    DWORD status = 0;
+    ASSERT_TRUE(fake.GetCommModemStatus(status));
+    ASSERT_TRUE(fake.Close());
+
+    EXPECT_THAT(fake.CallLog(),
+                ElementsAre("Open(COM12)", "SetupComm(1024, 1024)",
+                            "SetCommState(BaudRate=19200, Flags=0x0001, XonLim=256, XoffLim=256, ByteSize=8, "
+                            "Parity=0, StopBits=0, XonChar=17, XoffChar=19, ErrorChar=0, EofChar=0, EvtChar=0)",
+                            "SetCommTimeouts(4294967295, 0, 0, 100, 1000)", "SetCommMask(0x05FF)",
+                            "PurgeComm(0x0003)", "GetCommModemStatus()", "Close()"));
+    EXPECT_THAT(fake.CallLog({FakeDevice::opOpen, FakeDevice::opClose}), ElementsAre("Open(COM12)", "Close()"));
+    EXPECT_EQ(fake.CallCount(FakeDevice::opSetupComm), 1);
+    EXPECT_EQ(fake.OpenName(), "COM12");
+    EXPECT_EQ(fake.CommState(), LineOf19200());
+    EXPECT_EQ(fake.CommTimeouts(), kAtOnce);
+    EXPECT_EQ(fake.InQueueSize(), 1024u);
+    fake.ClearCalls();
+    EXPECT_TRUE(fake.Calls().empty());
+}
+
+TEST(FakeDeviceTest, ScriptedFailureFailsTheCallWithItsNumberAndWithoutEffect)
+{
+    FakeDevice fake;
+    fake.FailCall(FakeDevice::opOpen, ENOENT);
+    EXPECT_FALSE(fake.Open("COM3"));
+    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_FALSE(fake.IsOpen());
+    ASSERT_TRUE(fake.Open("COM3")) << "one failure only";
+
+    fake.FailCall(FakeDevice::opSetCommState, EINVAL, FakeDevice::kAlways);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(fake.SetCommState(LineOf19200()));
+        EXPECT_EQ(GetLastError(), EINVAL);
+    }
+    EXPECT_EQ(fake.CommState(), DCB{});
+    fake.ClearFailures();
+    EXPECT_TRUE(fake.SetCommState(LineOf19200()));
+    EXPECT_EQ(fake.CallCount(FakeDevice::opSetCommState), 4) << "failed calls are recorded too";
+}
+
+TEST(FakeDeviceTest, AFailedTransferStartLeavesItsEventClear)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetCommMask(EV_RXCHAR));
+    fake.FailCall(FakeDevice::opWaitCommEvent, EIO);
+    fake.FailCall(FakeDevice::opReadFile, EIO);
+    Transfer t;
+    EXPECT_FALSE(fake.WaitCommEvent(t.mask, t.ov));
+    EXPECT_EQ(GetLastError(), EIO);
+    EXPECT_FALSE(t.event.IsSet());
+    char buffer[4];
+    DWORD n = 0;
+    t.event.Set();
+    EXPECT_FALSE(fake.ReadFile(buffer, 4, n, t.ov));
+    EXPECT_FALSE(t.event.IsSet());
+}
+
+TEST(FakeDeviceTest, CallsOnAClosedDeviceFailAsOnAnInvalidHandle)
+{
+    FakeDevice fake;
+    DWORD status = 0;
+    EXPECT_FALSE(fake.GetCommModemStatus(status));
+    EXPECT_EQ(GetLastError(), EBADF);
+    EXPECT_FALSE(fake.Close());
+    EXPECT_FALSE(fake.Open(""));
+    EXPECT_EQ(GetLastError(), ENOENT);
+    ASSERT_TRUE(fake.Open("x"));
+    EXPECT_FALSE(fake.Open("x"));
+    EXPECT_EQ(GetLastError(), EBUSY);
+}
+
+TEST(FakeDeviceTest, ModemLinesReportTheirStateAndRaiseTheirEvents)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetCommMask(EV_CTS | EV_DSR | EV_RLSD | EV_RING));
+    Transfer t;
+    ASSERT_FALSE(fake.WaitCommEvent(t.mask, t.ov));
+    fake.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+    ASSERT_TRUE(t.event.IsSet());
+    EXPECT_EQ(t.mask, EV_CTS | EV_RLSD);
+    DWORD status = 0;
+    ASSERT_TRUE(fake.GetCommModemStatus(status));
+    EXPECT_EQ(status, MS_CTS_ON | MS_RLSD_ON);
+
+    ASSERT_FALSE(fake.WaitCommEvent(t.mask, t.ov));
+    fake.SetModemStatus(MS_CTS_ON | MS_RLSD_ON | MS_RING_ON);
+    ASSERT_TRUE(t.event.IsSet());
+    EXPECT_EQ(t.mask, EV_RING);
+    ASSERT_FALSE(fake.WaitCommEvent(t.mask, t.ov));
+    fake.SetModemStatus(MS_CTS_ON | MS_RLSD_ON); // the ring ending is no event
+    EXPECT_FALSE(t.event.IsSet());
+}
+
+TEST(FakeDeviceTest, LineErrorsAndRaisedEventsReachWaitAndClearCommError)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetCommMask(EV_ERR | EV_TXEMPTY));
+    fake.AddLineErrors(CE_RXPARITY | CE_IOE);
+    fake.RaiseEvents(EV_TXEMPTY);
+    Transfer t;
+    ASSERT_TRUE(fake.WaitCommEvent(t.mask, t.ov));
+    EXPECT_EQ(t.mask, EV_ERR | EV_TXEMPTY);
+    DWORD errors = 0;
+    COMSTAT stat;
+    fake.Receive("12345");
+    ASSERT_TRUE(fake.ClearCommError(errors, stat));
+    EXPECT_EQ(errors, CE_RXPARITY | CE_IOE);
+    EXPECT_EQ(stat.cbInQue, 5u);
+}
+
+TEST(FakeDeviceTest, BytesBeyondTheQueueWaitOnTheLineAndArriveAsRoomAppears)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetupComm(10, 10));
+    ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
+    fake.Receive("abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(fake.BytesQueued(), 10u);
+    EXPECT_EQ(fake.BytesOnLine(), 16u);
+    std::string all;
+    while (all.size() < 26) all += ReadNow(fake, 4);
+    EXPECT_EQ(all, "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(fake.BytesOnLine(), 0u);
+}
+
+TEST(FakeDeviceTest, BytesSentWhileClosedArriveAtOpenAndAPurgeDropsTheLineToo)
+{
+    FakeDevice fake;
+    fake.Receive("early");
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
+    EXPECT_EQ(ReadNow(fake, 10), "early");
+
+    ASSERT_TRUE(fake.SetupComm(2, 2));
+    fake.Receive("stale");
+    ASSERT_TRUE(fake.PurgeComm(PURGE_RXCLEAR));
+    EXPECT_EQ(fake.BytesQueued() + fake.BytesOnLine(), 0u);
+    fake.Receive("ok");
+    EXPECT_EQ(ReadNow(fake, 10), "ok");
+}
+
+TEST(FakeDeviceTest, DsrSensitivityIgnoresBytesWhileDsrIsOff)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    DCB dcb = LineOf19200();
+    dcb.Flags |= fDsrSensitivity;
+    ASSERT_TRUE(fake.SetCommState(dcb));
+    ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
+    fake.Receive("lost");
+    fake.SetModemStatus(MS_DSR_ON);
+    fake.Receive("kept");
+    EXPECT_EQ(ReadNow(fake, 10), "kept");
+}
+
+TEST(FakeDeviceTest, ReadTimeoutsRunOnTheTestsClock)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetCommTimeouts(COMMTIMEOUTS{0, 0, 500, 0, 0}));
+    Transfer t;
+    char buffer[8];
+    DWORD n = 0;
+    ASSERT_FALSE(fake.ReadFile(buffer, 8, n, t.ov));
+    fake.Receive("ab");
+    fake.AdvanceTime(std::chrono::milliseconds(499));
+    EXPECT_FALSE(t.event.IsSet());
+    fake.AdvanceTime(std::chrono::milliseconds(1));
+    ASSERT_TRUE(fake.GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(n, 2u);
+}
+
+TEST(FakeDeviceTest, RemovalFailsLaterCallsButCloseAndReopenWork)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetCommMask(EV_RXCHAR));
+    Transfer t;
+    ASSERT_FALSE(fake.WaitCommEvent(t.mask, t.ov));
+    fake.Remove(ENODEV);
+    DWORD n = 0;
+    ASSERT_TRUE(t.event.IsSet());
+    EXPECT_FALSE(fake.GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    DWORD status = 0;
+    EXPECT_FALSE(fake.GetCommModemStatus(status));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    EXPECT_FALSE(fake.SetCommState(LineOf19200()));
+    EXPECT_FALSE(fake.SetupComm(64, 64));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    EXPECT_TRUE(fake.PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
+    EXPECT_TRUE(fake.Close());
+    ASSERT_TRUE(fake.Open("COM1"));
+    EXPECT_TRUE(fake.GetCommModemStatus(status));
+}
+
+TEST(FakeDeviceTest, FactoryDevicesShareOneFakeAcrossReopens)
+{
+    auto fake = std::make_shared<FakeDevice>();
+    DeviceFactory factory = FakeDevice::FactoryFor(fake);
+    {
+        auto first = factory();
+        ASSERT_TRUE(first->Open("COM5"));
+        ASSERT_TRUE(first->Close());
+    }
+    auto second = factory();
+    ASSERT_TRUE(second->Open("COM6"));
+    EXPECT_TRUE(fake->IsOpen());
+    EXPECT_THAT(fake->CallLog(), ElementsAre("Open(COM5)", "Close()", "Open(COM6)"));
+}
+
+TEST(FakeDeviceTest, CloseAbortsATransferLeftPending)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    Transfer t;
+    char buffer[4];
+    DWORD n = 0;
+    ASSERT_FALSE(fake.ReadFile(buffer, 4, n, t.ov));
+    ASSERT_TRUE(fake.Close());
+    ASSERT_TRUE(t.event.IsSet());
+    EXPECT_NE(t.ov.Internal.load(), 0);
+}
+
+// An event thread and a reader on one fake, as a port runs them, while the test feeds bytes.
+TEST(FakeDeviceThreadedTest, EventLoopAndReaderReceiveEveryByteInOrder)
+{
+    FakeDevice fake;
+    ASSERT_TRUE(fake.Open("COM1"));
+    ASSERT_TRUE(fake.SetupComm(64, 64));
+    ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
+    ASSERT_TRUE(fake.SetCommMask(EV_RXCHAR));
+
+    std::string sent;
+    for (int i = 0; i < 20'000; ++i) sent += static_cast<char>(i * 7);
+    Event stop(false), done(false);
+    std::string received;
+    std::jthread eventThread([&] {
+        Transfer t;
+        while (received.size() < sent.size()) {
+            fake.WaitCommEvent(t.mask, t.ov);
+            if (Event::WaitAny({&stop, &t.event}) != 1) break;
+            DWORD n = 0;
+            if (!fake.GetOverlappedResult(t.ov, n, false)) continue;
+            DWORD errors = 0;
+            COMSTAT stat;
+            ASSERT_TRUE(fake.ClearCommError(errors, stat));
+            received += ReadNow(fake, stat.cbInQue);
+        }
+        done.Set();
+    });
+    for (std::size_t at = 0; at < sent.size(); at += 333) fake.Receive(sent.substr(at, 333));
+    EXPECT_TRUE(done.Wait(20'000));
+    stop.Set();
+    eventThread.join();
+    EXPECT_TRUE(received == sent) << received.size() << " of " << sent.size();
+}
+
+} // namespace
+} // namespace cport::device
