@@ -1,0 +1,99 @@
+// varmio-relay-sim: a relay on a pseudo-terminal. Prints the device path as its first line, waits for a
+// program to open the device, then sends the built-in thermostat/boiler conversation or replays a
+// capture. Ctrl-C (or SIGTERM, SIGHUP) ends it cleanly, removing the link it made.
+
+#include "varmio/relaysim/RelaySim.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <random>
+
+namespace {
+
+varmio::relaysim::RelaySimulator* g_simulator = nullptr;
+
+extern "C" void OnSignal(int)
+{
+    if (g_simulator != nullptr)
+        g_simulator->RequestStop();
+}
+
+void HandleStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+std::chrono::seconds LocalTimeOfDay()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return std::chrono::seconds(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    namespace rs = varmio::relaysim;
+
+    CLI::App app{"Simulates an OpenTherm relay on a pseudo-terminal: prints the device path, waits until a\n"
+                 "program opens it, then sends 7-byte relay packets (a thermostat/boiler conversation,\n"
+                 "or a capture replayed).",
+                 "varmio-relay-sim"};
+    std::string replay;
+    bool loop = false;
+    double speed = 1.0;
+    bool unpaced = false;
+    std::string link;
+    std::uint64_t seed = std::random_device{}();
+    auto* replayOption = app.add_option("--replay", replay, "Replay this capture of relay packets")
+                             ->type_name("FILE");
+    app.add_flag("--loop", loop, "Replay the capture over and over")->needs(replayOption);
+    auto* speedOption =
+        app.add_option("--speed", speed, "Pace at this many times the bus's pace (default 1)")
+            ->type_name("FACTOR")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    char* end = nullptr;
+                    const double value = std::strtod(text.c_str(), &end);
+                    const bool whole = end != text.c_str() && *end == '\0';
+                    return whole && std::isfinite(value) && value > 0 ? "" : "must be a positive number";
+                },
+                "POSITIVE"));
+    app.add_flag("--unpaced", unpaced, "Send as fast as the reader takes the bytes")->excludes(speedOption);
+    app.add_option("--link", link, "Make a symbolic link to the device here")->type_name("PATH");
+    app.add_option("--seed", seed, "Seed of the conversation (default: random)")->excludes(replayOption);
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        rs::RelayOptions options;
+        if (!replay.empty() || app.count("--replay") > 0)
+            options.ReplayFile = replay;
+        options.Loop = loop;
+        options.Speed = unpaced ? rs::Pacer::kUnpaced : speed;
+        options.LinkPath = link;
+        options.Seed = seed;
+        options.StartTimeOfDay = LocalTimeOfDay();
+        rs::RelaySimulator simulator(options);
+        g_simulator = &simulator;
+        HandleStopSignals();
+        std::cout << simulator.DevicePath() << std::endl;
+        simulator.Run();
+        g_simulator = nullptr;
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "varmio-relay-sim: " << e.what() << '\n';
+        return 1;
+    }
+}
