@@ -130,9 +130,16 @@ void TComParity::Assign(const TPersistent* source)
     const auto* other = dynamic_cast<const TComParity*>(source);
     if (other == nullptr) return TComSettings::Assign(source);
     m_bits = other->m_bits;
-    m_check = other->m_check;
+    m_check.store(other->Check(), std::memory_order_relaxed);
     m_replace = other->m_replace;
     m_replaceChar = other->m_replaceChar;
+}
+
+void TComParity::SetCheck(bool value)
+{
+    if (Check() == value) return;
+    m_check.store(value, std::memory_order_relaxed);
+    Reapply();
 }
 
 TFlowControl TComFlowControl::FlowControl() const

@@ -13,6 +13,7 @@
 #include "cport/Set.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -218,9 +219,10 @@ public:
 
     TParityBits Bits() const { return m_bits; }
     void SetBits(TParityBits value) { Change(m_bits, value); }
-    // Parity is checked on received bytes (and parity errors reported).
-    bool Check() const { return m_check; }
-    void SetCheck(bool value) { Change(m_check, value); }
+    // Parity is checked on received bytes (and parity errors reported). The event thread reads it
+    // while converting line errors, so it is kept atomically; any thread may read it.
+    bool Check() const { return m_check.load(std::memory_order_relaxed); }
+    void SetCheck(bool value);
     // Bytes with a parity error are replaced by ReplaceChar; only while Check is on.
     bool Replace() const { return m_replace; }
     void SetReplace(bool value) { Change(m_replace, value); }
@@ -229,7 +231,7 @@ public:
 
 private:
     TParityBits m_bits = prNone;
-    bool m_check = false;
+    std::atomic<bool> m_check{false};
     bool m_replace = false;
     char m_replaceChar = 0;
 };
