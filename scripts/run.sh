@@ -10,5 +10,5 @@ bin=build/release
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   if [ $# -gt 0 ]; then exec "$bin/app/varmio" --port "$1"; else exec "$bin/app/varmio" --demo; fi
 else
-  if [ $# -gt 0 ]; then exec "$bin/tools/varmio-log" --port "$1"; else exec "$bin/tools/varmio-log" --demo; fi
+  if [ $# -gt 0 ]; then exec "$bin/tools/varmio-log/varmio-log" --port "$1"; else exec "$bin/tools/varmio-log/varmio-log" --demo; fi
 fi

@@ -14,6 +14,9 @@ namespace {
 std::atomic<long> g_allocations{0};
 }
 
+// The replacement pairs malloc with free by design; GCC cannot see that once it inlines them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size)
 {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
@@ -22,6 +25,7 @@ void* operator new(std::size_t size)
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace varmio {
 namespace {

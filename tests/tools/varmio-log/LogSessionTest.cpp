@@ -1,0 +1,164 @@
+// The logger's session: what goes to the output stream, and the date-time text kept like the
+// window's clock, driven by an injected clock.
+
+#include "LogSession.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+namespace varmio::logger {
+namespace {
+
+using namespace std::chrono_literals;
+
+// An output stream whose text the test can read.
+class CapturedOutput {
+public:
+    CapturedOutput() : m_file(std::tmpfile()) {}
+    ~CapturedOutput() { std::fclose(m_file); }
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+    std::FILE* File() const { return m_file; }
+    std::string Text() const
+    {
+        std::fflush(m_file);
+        std::rewind(m_file);
+        std::string text;
+        for (int c; (c = std::fgetc(m_file)) != EOF;) text += static_cast<char>(c);
+        return text;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+// A clock the test moves by hand; each local reading is the minute 13:05 and the steady time's
+// whole seconds.
+struct ManualClock {
+    std::chrono::steady_clock::time_point steady{};
+    int readings = 0;
+
+    Clock Make()
+    {
+        Clock clock;
+        clock.Steady = [this] { return steady; };
+        clock.Local = [this] {
+            ++readings;
+            std::tm t{};
+            t.tm_year = 126;
+            t.tm_mon = 11;
+            t.tm_mday = 7;
+            t.tm_hour = 13;
+            t.tm_min = 5;
+            t.tm_sec = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(steady.time_since_epoch()).count());
+            return t;
+        };
+        return clock;
+    }
+};
+
+const std::vector<std::uint8_t> kFlowPacket = {0x35, 0x35, 0x35, 0x04, 0x19, 0x2D, 0x80};
+
+TEST(LogSessionTest, OutputIsTheHeaderTheLoggedLinesAndTheFrameCount)
+{
+    CapturedOutput out;
+    LogOptions options;
+    options.Timestamp = "T";
+    LogSession session(options, Regional{}, out.File());
+    session.Feed(kFlowPacket);
+    session.Feed(kFlowPacket);
+    session.Finish();
+    EXPECT_EQ(out.Text(), std::string(CsvHeader) + "\n" +
+                              "T; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0\n"
+                              "Frames: 2\n");
+    EXPECT_EQ(session.FrameCount(), 2);
+}
+
+TEST(LogSessionTest, LinesReachTheOutputWhenFeedReturns)
+{
+    CapturedOutput out;
+    LogOptions options;
+    options.Timestamp = "T";
+    options.All = true;
+    LogSession session(options, Regional{}, out.File());
+    session.Feed(std::span(kFlowPacket).first(5));
+    EXPECT_EQ(out.Text(), std::string(CsvHeader) + "\n");
+    session.Feed(std::span(kFlowPacket).subspan(5));
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(out.Text(), std::string(CsvHeader) + "\n" +
+                              "T; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0\n"
+                              "T; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0\n");
+}
+
+TEST(LogSessionTest, ClockIsReadAtStartAndAgainOnEachSecondBeat)
+{
+    ManualClock clock;
+    clock.steady += 10s;
+    CapturedOutput out;
+    LogOptions options;
+    options.All = true;
+    Regional regional;
+    regional.ShortDateFormat = "%-d.%-m.%Y";
+    LogSession session(options, regional, out.File(), clock.Make());
+    EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:10");
+
+    clock.steady += 999ms; // before the first beat
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:10");
+    clock.steady += 1ms; // on the beat
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:11");
+    clock.steady += 3500ms; // beats missed while busy come as one
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:14");
+    EXPECT_EQ(clock.readings, 3);
+    clock.steady += 400ms; // the beat stays on the whole seconds from the start: next at 15 s
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:14");
+    clock.steady += 100ms;
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:15");
+    session.Finish();
+
+    const std::string text = out.Text();
+    EXPECT_NE(text.find("\n7.12.2026; 13:05:10; 0; 0; 0; 45.5;"), std::string::npos);
+    EXPECT_NE(text.find("\n7.12.2026; 13:05:11; 0; 0; 0; 45.5;"), std::string::npos);
+    EXPECT_NE(text.find("\n7.12.2026; 13:05:15; 0; 0; 0; 45.5;"), std::string::npos);
+}
+
+TEST(LogSessionTest, FixedTimestampNeverReadsTheClock)
+{
+    Clock clock;
+    clock.Local = []() -> std::tm { throw std::logic_error("clock read"); };
+    clock.Steady = []() -> std::chrono::steady_clock::time_point { throw std::logic_error("clock read"); };
+    LogOptions options;
+    options.Timestamp = "";
+    LogSession session(options, Regional{}, nullptr, clock);
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(session.DateTimeText(), "");
+    EXPECT_EQ(session.FrameCount(), 1);
+}
+
+TEST(LogSessionTest, FilesGetTheHeaderAndLinesAsTheyAreLogged)
+{
+    test::TempDir dir;
+    LogOptions options;
+    options.Timestamp = "č";
+    options.RecordsPath = dir / "r.csv";
+    options.RawPath = dir / "w.log";
+    LogSession session(options, Regional{}, nullptr);
+    EXPECT_EQ(test::ReadFile(options.RecordsPath), ToWindows1250(CsvHeader) + "\r\n");
+    EXPECT_EQ(test::ReadFile(options.RawPath), "");
+    session.Feed(kFlowPacket);
+    EXPECT_EQ(test::ReadFile(options.RawPath), "\xE8  [Type: 4]  [25] :11648\r\n");
+    EXPECT_EQ(test::ReadFile(options.RecordsPath),
+              ToWindows1250(CsvHeader) + "\r\n\xE8; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0\r\n");
+    EXPECT_EQ(session.Unmappable(), 0u);
+}
+
+} // namespace
+} // namespace varmio::logger
