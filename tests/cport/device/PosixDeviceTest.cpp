@@ -1,0 +1,479 @@
+// The system device on pseudo-terminal pairs: the test writes on the master side what a serial line
+// would deliver, and the device under test opens the slave side.
+
+#include "cport/Device.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace cport::device {
+namespace {
+
+constexpr int kPatienceMs = 20'000; // a generous deadline for conditions that should come at once
+constexpr COMMTIMEOUTS kAtOnce{MAXDWORD, 0, 0, 100, 1000};
+
+struct Transfer {
+    Event event{true};
+    Overlapped ov;
+    DWORD mask = 0;
+    Transfer() { ov.hEvent = &event; }
+};
+
+// A pseudo-terminal pair; the master side stands for the far end of the line.
+class PtyPair {
+public:
+    PtyPair()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return;
+        char name[64] = {};
+        if (::ptsname_r(m_master, name, sizeof name) == 0) m_slave = name;
+    }
+    ~PtyPair() { CloseMaster(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool Ok() const { return m_master >= 0 && !m_slave.empty(); }
+    const std::string& SlavePath() const { return m_slave; }
+
+    // Writes everything (blocking while the line holds the sender back); false if the master closed.
+    bool Write(const std::string& bytes)
+    {
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const ssize_t n = ::write(m_master, bytes.data() + at, bytes.size() - at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            at += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    void CloseMaster()
+    {
+        if (m_master >= 0) ::close(m_master);
+        m_master = -1;
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+};
+
+DCB Line(DWORD rate)
+{
+    DCB dcb;
+    dcb.BaudRate = rate;
+    dcb.Flags = fBinary;
+    dcb.XonLim = dcb.XoffLim = 256;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 17;
+    dcb.XoffChar = 19;
+    return dcb;
+}
+
+class PosixDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.Ok()) << "no pseudo-terminal: " << std::strerror(errno);
+        device = CreateSystemDevice();
+    }
+
+    // Opens the slave as a port does: queue sizes, line settings, timeouts, event mask.
+    void OpenAsAPort(DWORD queueSize = 1024, DWORD mask = EV_RXCHAR)
+    {
+        ASSERT_TRUE(device->Open(pty.SlavePath())) << std::strerror(GetLastError());
+        ASSERT_TRUE(device->SetupComm(queueSize, queueSize));
+        ASSERT_TRUE(device->SetCommState(Line(19200))) << std::strerror(GetLastError());
+        ASSERT_TRUE(device->SetCommTimeouts(kAtOnce));
+        ASSERT_TRUE(device->SetCommMask(mask));
+    }
+
+    // Waits for the next line event; returns its mask, or 0 when none came within the deadline.
+    DWORD NextEvent(Transfer& t, int timeoutMs = kPatienceMs)
+    {
+        device->WaitCommEvent(t.mask, t.ov);
+        if (Event::WaitAny({&t.event}, timeoutMs) != 0) return 0;
+        DWORD n = 0;
+        return device->GetOverlappedResult(t.ov, n, false) ? t.mask : 0;
+    }
+
+    std::string ReadWaiting()
+    {
+        DWORD errors = 0;
+        COMSTAT stat;
+        EXPECT_TRUE(device->ClearCommError(errors, stat)) << GetLastError();
+        std::string bytes(stat.cbInQue, '\0');
+        Transfer t;
+        DWORD n = 0;
+        EXPECT_TRUE(device->ReadFile(bytes.data(), stat.cbInQue, n, t.ov)) << GetLastError();
+        bytes.resize(n);
+        return bytes;
+    }
+
+    // Receives `count` bytes the way a port's event loop does: wait for "character received", read
+    // what is waiting.
+    std::string Receive(std::size_t count)
+    {
+        std::string received;
+        Transfer& t = waiter;
+        while (received.size() < count) {
+            if (NextEvent(t) == 0) break;
+            received += ReadWaiting();
+        }
+        return received;
+    }
+
+    PtyPair pty;
+    Transfer waiter; // outlives the device, which may still complete a wait on it when it closes
+    std::unique_ptr<ISerialDevice> device;
+};
+
+std::string AllByteValues(int rounds)
+{
+    std::string bytes;
+    for (int r = 0; r < rounds; ++r) {
+        for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+    }
+    return bytes;
+}
+
+// ---- Opening ------------------------------------------------------------------------------------------
+
+TEST_F(PosixDeviceTest, MissingAndEmptyNamesFailAsNotFound)
+{
+    EXPECT_FALSE(device->Open(""));
+    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_FALSE(device->Open("/dev/varmio-no-such-port"));
+    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_FALSE(device->Open("varmio-no-such-port")) << "a bare name is looked up under /dev";
+    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_FALSE(device->IsOpen());
+}
+
+TEST_F(PosixDeviceTest, BareNameIsLookedUpUnderDev)
+{
+    const std::string name = "varmio-test-" + std::to_string(::getpid());
+    const std::string link = "/dev/" + name;
+    if (::symlink(pty.SlavePath().c_str(), link.c_str()) != 0) GTEST_SKIP() << "cannot add a name under /dev";
+    const bool opened = device->Open(name);
+    ::unlink(link.c_str());
+    ASSERT_TRUE(opened) << std::strerror(GetLastError());
+    EXPECT_TRUE(device->IsOpen());
+}
+
+TEST_F(PosixDeviceTest, SomethingThatIsNoTerminalIsRefused)
+{
+    EXPECT_FALSE(device->Open("/dev/null"));
+    EXPECT_EQ(GetLastError(), ENOTTY);
+}
+
+TEST_F(PosixDeviceTest, SecondOpenOfTheSameDeviceFailsAsBusy)
+{
+    ASSERT_TRUE(device->Open(pty.SlavePath()));
+    auto second = CreateSystemDevice();
+    EXPECT_FALSE(second->Open(pty.SlavePath()));
+    EXPECT_EQ(GetLastError(), EBUSY);
+    EXPECT_FALSE(device->Open(pty.SlavePath())) << "one device object holds one open";
+    EXPECT_EQ(GetLastError(), EBUSY);
+    ASSERT_TRUE(device->Close());
+    EXPECT_TRUE(second->Open(pty.SlavePath())) << "closing releases the device";
+}
+
+TEST_F(PosixDeviceTest, CallsOnAClosedDeviceFail)
+{
+    DWORD status = 0;
+    EXPECT_FALSE(device->GetCommModemStatus(status));
+    EXPECT_EQ(GetLastError(), EBADF);
+    EXPECT_FALSE(device->SetCommState(Line(9600)));
+    EXPECT_FALSE(device->Close());
+}
+
+// ---- Line settings ------------------------------------------------------------------------------------
+
+TEST_F(PosixDeviceTest, CustomRatesAreAccepted)
+{
+    OpenAsAPort();
+    for (DWORD rate : {56000u, 128000u, 256000u, 14400u, 19200u}) {
+        EXPECT_TRUE(device->SetCommState(Line(rate))) << rate << ": " << std::strerror(GetLastError());
+    }
+    // Bytes still pass at a custom rate.
+    ASSERT_TRUE(device->SetCommState(Line(256000)));
+    ASSERT_TRUE(pty.Write("rate"));
+    EXPECT_EQ(Receive(4), "rate");
+}
+
+TEST_F(PosixDeviceTest, ASettingTheDeviceCannotHoldFailsAndTheLineKeepsWorking)
+{
+    OpenAsAPort();
+    DCB seven = Line(19200);
+    seven.ByteSize = 7; // a pseudo-terminal always carries 8 data bits
+    EXPECT_FALSE(device->SetCommState(seven));
+    EXPECT_EQ(GetLastError(), EINVAL);
+    DCB bad = Line(19200);
+    bad.StopBits = ONE5STOPBITS;
+    EXPECT_FALSE(device->SetCommState(bad));
+    EXPECT_EQ(GetLastError(), EINVAL);
+
+    ASSERT_TRUE(pty.Write(AllByteValues(1)));
+    EXPECT_TRUE(Receive(256) == AllByteValues(1));
+}
+
+TEST_F(PosixDeviceTest, DeviceWithoutModemLinesReportsEveryLineOffAndNoErrors)
+{
+    OpenAsAPort(1024, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_ERR | EV_BREAK);
+    DCB dcb = Line(19200);
+    dcb.Flags |= (DTR_CONTROL_ENABLE << fDtrControlShift) | (RTS_CONTROL_ENABLE << fRtsControlShift);
+    ASSERT_TRUE(device->SetCommState(dcb)) << "setting lines a pty lacks is no failure";
+    DWORD status = 0xFF;
+    ASSERT_TRUE(device->GetCommModemStatus(status));
+    EXPECT_EQ(status, 0u);
+    DWORD errors = 0xFF;
+    COMSTAT stat;
+    ASSERT_TRUE(device->ClearCommError(errors, stat));
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(stat.cbInQue, 0u);
+}
+
+// ---- Receiving ----------------------------------------------------------------------------------------
+
+TEST_F(PosixDeviceTest, AllByteValuesPassUnchanged)
+{
+    OpenAsAPort();
+    const std::string sent = AllByteValues(8);
+    ASSERT_TRUE(pty.Write(sent));
+    EXPECT_TRUE(Receive(sent.size()) == sent);
+}
+
+TEST_F(PosixDeviceTest, AllByteValuesPassUnchangedWhileErrorsAreReplaced)
+{
+    OpenAsAPort();
+    DCB dcb = Line(19200);
+    dcb.Flags |= fParity | fErrorChar; // the kernel marks bytes in error, and escapes 0xFF to do so
+    dcb.ErrorChar = '?';
+    ASSERT_TRUE(device->SetCommState(dcb)) << std::strerror(GetLastError());
+    const std::string sent = AllByteValues(8);
+    ASSERT_TRUE(pty.Write(sent));
+    EXPECT_TRUE(Receive(sent.size()) == sent);
+}
+
+TEST_F(PosixDeviceTest, TenMegabyteRandomStreamPassesThroughASmallQueueUnchanged)
+{
+    OpenAsAPort(1024);
+    std::mt19937 random(2024);
+    std::string sent(10 * 1024 * 1024, '\0');
+    for (char& c : sent) c = static_cast<char>(random());
+    std::jthread writer([&] {
+        std::mt19937 sizes(1);
+        for (std::size_t at = 0; at < sent.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + sizes() % 8192, sent.size() - at);
+            if (!pty.Write(sent.substr(at, n))) return;
+            at += n;
+        }
+    });
+    const std::string received = Receive(sent.size());
+    if (received.size() != sent.size()) pty.CloseMaster(); // frees a writer held back
+    writer.join();
+    ASSERT_EQ(received.size(), sent.size());
+    EXPECT_TRUE(received == sent) << "bytes changed or out of order";
+}
+
+TEST_F(PosixDeviceTest, CharacterReceivedFiresOncePerArrivalAndNeverWhileDataSitsUnread)
+{
+    OpenAsAPort();
+    Transfer& t = waiter;
+    ASSERT_TRUE(pty.Write("a"));
+    EXPECT_EQ(NextEvent(t), EV_RXCHAR);
+    // Nothing read, nothing new: no event.
+    EXPECT_EQ(NextEvent(t, 200), 0u);
+    ASSERT_TRUE(pty.Write("b"));
+    ASSERT_TRUE(t.event.Wait(kPatienceMs));
+    DWORD n = 0;
+    ASSERT_TRUE(device->GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(t.mask, EV_RXCHAR);
+    EXPECT_EQ(ReadWaiting(), "ab");
+    EXPECT_EQ(NextEvent(t, 200), 0u);
+}
+
+TEST_F(PosixDeviceTest, ArrivalWithNoWaitPendingIsReturnedByTheNextWait)
+{
+    OpenAsAPort();
+    ASSERT_TRUE(pty.Write("x"));
+    // Wait until the byte is queued, without a comm-event wait pending.
+    Transfer read;
+    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{0, 0, 0, 0, 0}));
+    char byte = 0;
+    DWORD n = 0;
+    if (!device->ReadFile(&byte, 1, n, read.ov)) {
+        ASSERT_EQ(GetLastError(), kErrorIoPending);
+        ASSERT_TRUE(device->GetOverlappedResult(read.ov, n, true));
+    }
+    ASSERT_EQ(byte, 'x');
+    Transfer t;
+    EXPECT_TRUE(device->WaitCommEvent(t.mask, t.ov)) << "the arrival is remembered";
+    EXPECT_EQ(t.mask, EV_RXCHAR);
+}
+
+TEST_F(PosixDeviceTest, PurgeEmptiesTheQueueAndTheNextReadSeesOnlyNewData)
+{
+    OpenAsAPort();
+    Transfer& t = waiter;
+    ASSERT_TRUE(pty.Write("old data"));
+    ASSERT_EQ(NextEvent(t), EV_RXCHAR);
+    ASSERT_TRUE(device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR));
+    EXPECT_EQ(ReadWaiting(), "");
+    ASSERT_TRUE(pty.Write("new"));
+    EXPECT_EQ(Receive(3), "new");
+}
+
+TEST_F(PosixDeviceTest, DiscardNullAndTheEventCharacterApplyToReceivedBytes)
+{
+    OpenAsAPort(1024, EV_RXCHAR | EV_RXFLAG);
+    DCB dcb = Line(19200);
+    dcb.Flags |= fNull;
+    dcb.EvtChar = '\n';
+    ASSERT_TRUE(device->SetCommState(dcb));
+    Transfer& t = waiter;
+    ASSERT_TRUE(pty.Write(std::string("a\0b\n", 4)));
+    DWORD events = 0;
+    std::string got;
+    while (got.size() < 3) {
+        const DWORD e = NextEvent(t);
+        ASSERT_NE(e, 0u);
+        events |= e;
+        got += ReadWaiting();
+    }
+    EXPECT_EQ(got, "ab\n");
+    EXPECT_EQ(events, EV_RXCHAR | EV_RXFLAG);
+}
+
+TEST_F(PosixDeviceTest, ReadTimeoutsEndAReadWithWhatHasArrived)
+{
+    OpenAsAPort();
+    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{0, 0, 50, 0, 0}));
+    ASSERT_TRUE(pty.Write("ab"));
+    char buffer[10] = {};
+    Transfer t;
+    DWORD n = 0;
+    if (!device->ReadFile(buffer, 10, n, t.ov)) {
+        ASSERT_EQ(GetLastError(), kErrorIoPending);
+        ASSERT_TRUE(device->GetOverlappedResult(t.ov, n, true));
+    }
+    EXPECT_EQ(std::string(buffer, n), "ab");
+
+    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{20, 0, 0, 0, 0}));
+    ASSERT_FALSE(device->ReadFile(buffer, 10, n, t.ov));
+    ASSERT_TRUE(pty.Write("cde"));
+    ASSERT_TRUE(device->GetOverlappedResult(t.ov, n, true)) << "the interval timer ends the read";
+    EXPECT_EQ(std::string(buffer, n), "cde");
+}
+
+// ---- Stopping, closing, removal ----------------------------------------------------------------------------
+
+TEST_F(PosixDeviceTest, StopSignalEndsABlockedWaitAndCloseAbortsAPendingRead)
+{
+    OpenAsAPort();
+    Event stop(false);
+    int woke = -2;
+    std::jthread eventThread([&] {
+        Transfer t;
+        device->WaitCommEvent(t.mask, t.ov);
+        woke = Event::WaitAny({&stop, &t.event});
+        ASSERT_TRUE(device->SetCommMask(0)); // ends the wait, as a port's event thread does at its end
+        DWORD n = 0;
+        EXPECT_TRUE(device->GetOverlappedResult(t.ov, n, true));
+        EXPECT_EQ(t.mask, 0u);
+    });
+    stop.Set();
+    eventThread.join();
+    EXPECT_EQ(woke, 0);
+
+    Transfer read;
+    char buffer[4];
+    DWORD n = 0;
+    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{0, 0, 0, 0, 0}));
+    ASSERT_FALSE(device->ReadFile(buffer, 4, n, read.ov));
+    ASSERT_TRUE(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
+    EXPECT_FALSE(device->GetOverlappedResult(read.ov, n, true));
+    EXPECT_EQ(GetLastError(), kErrorOperationAborted);
+    EXPECT_TRUE(device->Close());
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(PosixDeviceTest, ClosingTheOtherSideGivesOneRemovalReportAndNoSpin)
+{
+    OpenAsAPort(1024, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_ERR);
+    Transfer& t = waiter;
+    ASSERT_TRUE(pty.Write("bye"));
+    ASSERT_EQ(NextEvent(t), EV_RXCHAR);
+    ASSERT_FALSE(device->WaitCommEvent(t.mask, t.ov));
+    pty.CloseMaster();
+
+    ASSERT_TRUE(t.event.Wait(kPatienceMs)) << "the pending wait reports the removal";
+    DWORD n = 0;
+    EXPECT_FALSE(device->GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    EXPECT_EQ(ReadWaiting(), "bye") << "bytes received before the removal are kept";
+
+    // The next wait fails at once and leaves its event clear; nothing spins meanwhile.
+    const double before = CpuSeconds();
+    EXPECT_FALSE(device->WaitCommEvent(t.mask, t.ov));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    EXPECT_EQ(Event::WaitAny({&t.event}, 300), -1);
+    EXPECT_LT(CpuSeconds() - before, 0.1) << "CPU used while idle after removal";
+
+    DWORD status = 0;
+    EXPECT_FALSE(device->GetCommModemStatus(status));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    EXPECT_FALSE(device->SetCommState(Line(19200)));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    EXPECT_TRUE(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
+    EXPECT_TRUE(device->Close());
+}
+
+TEST_F(PosixDeviceTest, IdleDeviceCostsNoCpu)
+{
+    OpenAsAPort(1024, 0x05FF); // every event a port selects by default
+    Transfer& t = waiter;
+    const double before = CpuSeconds();
+    EXPECT_EQ(NextEvent(t, 300), 0u);
+    EXPECT_LT(CpuSeconds() - before, 0.05);
+}
+
+TEST_F(PosixDeviceTest, ReopeningManyTimesLeaksNoDescriptor)
+{
+    auto count = [] {
+        int n = 0;
+        for (int fd = 0; fd < 4096; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
+        return n;
+    };
+    const int before = count();
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(device->Open(pty.SlavePath())) << i << ": " << std::strerror(GetLastError());
+        ASSERT_TRUE(device->Close());
+    }
+    EXPECT_EQ(count(), before);
+}
+
+} // namespace
+} // namespace cport::device
