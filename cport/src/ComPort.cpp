@@ -91,8 +91,8 @@ void TCustomComPort::ClosePort()
     if (m_portThread && m_portThread->IsCurrentThread())
         throw std::logic_error("a port cannot be closed from its own event thread");
     struct ClosingGuard {
-        bool& flag;
-        explicit ClosingGuard(bool& f) : flag(f) { flag = true; }
+        std::atomic<bool>& flag;
+        explicit ClosingGuard(std::atomic<bool>& f) : flag(f) { flag = true; }
         ~ClosingGuard() { flag = false; }
     } closing(m_closing);
 

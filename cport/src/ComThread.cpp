@@ -73,9 +73,10 @@ void TComThread::Execute() noexcept
     }
     m_device.PurgeComm(device::PURGE_TXCLEAR | device::PURGE_RXCLEAR);
 
-    // A loop that ends while the port is being closed ends as asked; any other end stops reception,
-    // and the user must learn why.
-    if (!m_stopSignal.IsSet() && (failure || waitError != 0)) PostLoopFailure(failure, waitError);
+    // A loop that ends while the port is being closed ends as asked (a read the close aborted, say);
+    // any other end stops reception, and the user must learn why.
+    const bool closing = m_stopSignal.IsSet() || m_ownerPort.m_closing;
+    if (!closing && (failure || waitError != 0)) PostLoopFailure(failure, waitError);
     m_finished.Set();
 }
 

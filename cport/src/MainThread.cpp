@@ -267,6 +267,20 @@ bool THeadlessEventLoop::RunUntil(const std::function<bool()>& done, int timeout
     }
 }
 
+bool THeadlessEventLoop::RunUntil(const device::Event& done, int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const device::Event& pending = MainThreadQueue::QueueEvent();
+    for (;;) {
+        MainThreadQueue::ProcessQueuedCalls();
+        if (done.IsSet()) return true;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        device::Event::WaitAny({&done, &pending}, static_cast<int>(left));
+    }
+}
+
 std::size_t THeadlessEventLoop::ProcessEvents()
 {
     return MainThreadQueue::ProcessQueuedCalls();

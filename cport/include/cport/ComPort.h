@@ -22,6 +22,7 @@
 #include "cport/Settings.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -371,7 +372,7 @@ private:
     std::vector<TComLink*> m_linkList;
     bool m_rxBufLinked = false;
     TThreadPriority m_threadPriority = tpNormal;
-    bool m_closing = false;
+    std::atomic<bool> m_closing{false}; // read by the event thread: a loop that ends while closing ends as asked
     // Lets a report posted by an ended event thread find out whether the port still exists.
     std::shared_ptr<const bool> m_lifeToken = std::make_shared<const bool>(true);
 

@@ -135,6 +135,9 @@ public:
     // Serves the queue until `done()` is true (checked after each drain) or `timeoutMs` has passed;
     // returns `done()`. For tools and tests that wait for a condition with a deadline.
     bool RunUntil(const std::function<bool()>& done, int timeoutMs);
+    // Serves the queue until `done` is set (by any thread) or `timeoutMs` has passed; returns whether
+    // it is set.
+    bool RunUntil(const device::Event& done, int timeoutMs);
 
     // Runs what is queued now, without waiting; returns how many calls ran.
     std::size_t ProcessEvents();
