@@ -1,0 +1,164 @@
+// Receiving through the port against reading the same pseudo-terminal directly, and the event
+// thread's wake-ups while the port is open and idle.
+//
+//   port_bench --benchmark_filter=Receive   bytes per second: plain read(), the port's OnRxChar reads,
+//                                           and their ratio (port / plain)
+//   port_bench --benchmark_filter=Idle      context switches per second of the threads the open port
+//                                           added (its event thread and the device's reader)
+
+#include "cport/ComPort.h"
+#include "cport/MainThread.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kStreamBytes = 16u << 20;
+
+struct Pty {
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) throw std::runtime_error("no pty");
+        path = ptsname(master);
+    }
+    ~Pty() { ::close(master); }
+    int master = -1;
+    std::string path;
+};
+
+// Writes `total` bytes to the master as fast as the line takes them.
+std::jthread StartWriter(int master, std::size_t total)
+{
+    return std::jthread([master, total] {
+        std::vector<std::uint8_t> chunk(64 * 1024);
+        for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 7);
+        for (std::size_t sent = 0; sent < total;) {
+            const ssize_t n = ::write(master, chunk.data(), std::min(chunk.size(), total - sent));
+            if (n <= 0) return;
+            sent += static_cast<std::size_t>(n);
+        }
+    });
+}
+
+double PlainReadBytesPerSecond(Pty& pty)
+{
+    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    const auto start = std::chrono::steady_clock::now();
+    auto writer = StartWriter(pty.master, kStreamBytes);
+    std::size_t received = 0;
+    while (received < kStreamBytes) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n <= 0) break;
+        received += static_cast<std::size_t>(n);
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    writer.join();
+    ::close(fd);
+    return static_cast<double>(received) / took.count();
+}
+
+double PortBytesPerSecond(Pty& pty)
+{
+    cport::TComPort port;
+    port.SetPort(pty.path);
+    port.SetBaudRate(cport::br19200);
+    std::vector<std::uint8_t> buffer;
+    std::size_t received = 0;
+    // The handler reads every byte that is waiting, on the main thread.
+    port.SetOnRxChar([&](cport::TObject*, std::int32_t count) {
+        buffer.resize(static_cast<std::size_t>(count));
+        received += static_cast<std::size_t>(port.ReadData(buffer.data(), count));
+    });
+    port.OpenPort();
+    cport::THeadlessEventLoop loop;
+    const auto start = std::chrono::steady_clock::now();
+    auto writer = StartWriter(pty.master, kStreamBytes);
+    loop.RunUntil([&] { return received >= kStreamBytes; }, 120000);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    writer.join();
+    port.ClosePort();
+    return static_cast<double>(received) / took.count();
+}
+
+void BM_ReceiveThroughput(benchmark::State& state)
+{
+    Pty pty;
+    double plain = 0, viaPort = 0;
+    for (auto _ : state) {
+        plain = PlainReadBytesPerSecond(pty);
+        viaPort = PortBytesPerSecond(pty);
+    }
+    state.counters["plain_MBps"] = plain / 1e6;
+    state.counters["port_MBps"] = viaPort / 1e6;
+    state.counters["ratio"] = viaPort / plain;
+}
+BENCHMARK(BM_ReceiveThroughput)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::set<std::string> ThreadIds()
+{
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(entry.path().filename());
+    return ids;
+}
+
+long ContextSwitches(const std::string& tid)
+{
+    std::ifstream status("/proc/self/task/" + tid + "/status");
+    long total = 0;
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::strtol(line.c_str() + 24, nullptr, 10);
+        if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) total += std::strtol(line.c_str() + 27, nullptr, 10);
+    }
+    return total;
+}
+
+void BM_IdleWakeups(benchmark::State& state)
+{
+    Pty pty;
+    cport::TComPort port;
+    port.SetPort(pty.path);
+    const auto before = ThreadIds();
+    port.OpenPort();
+    std::vector<std::string> added;
+    for (const auto& id : ThreadIds())
+        if (!before.count(id)) added.push_back(id);
+    // Let both threads reach their waits before counting.
+    cport::THeadlessEventLoop loop;
+    loop.RunUntil([] { return false; }, 200);
+    long first = 0;
+    for (const auto& id : added) first += ContextSwitches(id);
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) loop.RunUntil([] { return false; }, 1000);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    long last = 0;
+    for (const auto& id : added) last += ContextSwitches(id);
+    state.counters["threads"] = static_cast<double>(added.size());
+    state.counters["wakeups_per_s"] = static_cast<double>(last - first) / took.count();
+    port.ClosePort();
+}
+BENCHMARK(BM_IdleWakeups)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
