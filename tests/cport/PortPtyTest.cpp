@@ -242,8 +242,10 @@ TEST_F(PortPtyTest, OpenAndCloseWhileBytesFlow)
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
         received += port->ReadData(buffer.data(), count);
     });
-    const std::size_t files = OpenFileCount();
+    // What the process keeps from its first open (the main-thread queue's event) is counted in.
+    std::size_t files = 0;
     for (int i = 0; i < 1000; ++i) {
+        if (i == 1) files = OpenFileCount();
         const std::int64_t before = received;
         port->OpenPort();
         ASSERT_TRUE(loop.RunUntil([&] { return received > before; }, kDeadlineMs)) << "cycle " << i;
