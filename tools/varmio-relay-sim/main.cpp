@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -16,12 +17,12 @@
 
 namespace {
 
-varmio::relaysim::RelaySimulator* g_simulator = nullptr;
+std::atomic<varmio::relaysim::RelaySimulator*> g_simulator{nullptr};
 
 extern "C" void OnSignal(int)
 {
-    if (g_simulator != nullptr)
-        g_simulator->RequestStop();
+    if (auto* simulator = g_simulator.load())
+        simulator->RequestStop();
 }
 
 void HandleStopSignals()
@@ -78,7 +79,7 @@ int main(int argc, char** argv)
 
     try {
         rs::RelayOptions options;
-        if (!replay.empty() || app.count("--replay") > 0)
+        if (replayOption->count() > 0)
             options.ReplayFile = replay;
         options.Loop = loop;
         options.Speed = unpaced ? rs::Pacer::kUnpaced : speed;
@@ -87,11 +88,13 @@ int main(int argc, char** argv)
         options.StartTimeOfDay = LocalTimeOfDay();
         rs::RelaySimulator simulator(options);
         g_simulator = &simulator;
+        struct Unpublish {
+            ~Unpublish() { g_simulator = nullptr; }
+        } unpublish; // before the simulator goes, however Run() ends
         HandleStopSignals();
         std::cout << simulator.DevicePath() << std::endl;
         simulator.Run();
-        g_simulator = nullptr;
-        return 0;
+        return 0; // a finished replay, or stopped by a signal
     } catch (const std::exception& e) {
         std::cerr << "varmio-relay-sim: " << e.what() << '\n';
         return 1;
