@@ -1,35 +1,16 @@
 // Frames per second through ProcessFrameByte, with value decoding, record building and the change
 // filter, on the real captures; and the heap allocations per frame (to be 0).
 
+#include "CountingNew.h"
 #include "varmio/Monitor.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <new>
 #include <vector>
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// The replacement pairs malloc with free by design; GCC cannot see that once it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -89,14 +70,14 @@ void ProcessCaptures(benchmark::State& state, bool changesOnly)
     for (std::uint8_t b : bytes) monitor.ProcessFrameByte(b); // warm the buffers
 
     const std::int64_t framesBefore = monitor.FrameCount();
-    const long allocationsBefore = g_allocations.load();
+    const long allocationsBefore = test::AllocationCount();
     const long linesBefore = display.recordLines;
     for (auto _ : state) {
         for (std::uint8_t b : bytes) monitor.ProcessFrameByte(b);
     }
     const auto frames = static_cast<double>(monitor.FrameCount() - framesBefore);
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-    state.counters["allocs/frame"] = static_cast<double>(g_allocations.load() - allocationsBefore) / frames;
+    state.counters["allocs/frame"] = static_cast<double>(test::AllocationCount() - allocationsBefore) / frames;
     state.counters["lines/frame"] = static_cast<double>(display.recordLines - linesBefore) / frames;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes.size()));
 }

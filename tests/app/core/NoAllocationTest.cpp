@@ -1,31 +1,13 @@
 // The byte path allocates nothing once its buffers are warm: every operator new is counted.
 
+#include "CountingNew.h"
 #include "varmio/Monitor.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
-#include <cstdlib>
-#include <new>
+#include <memory>
 #include <string>
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// The replacement pairs malloc with free by design; GCC cannot see that once it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace varmio {
 namespace {
@@ -67,22 +49,22 @@ TEST(NoAllocationTest, FramesAllocateNothingOnceTheBuffersAreWarm)
     sendAll(0xFF);
     sendAll(0x85);
 
-    const long before = g_allocations.load();
+    const long before = test::AllocationCount();
     for (int round = 0; round < 50; ++round) {
         display.changesOnly = round % 2 == 0;
         sendAll(round % 2 == 0 ? 0xFF : 0x85);
         monitor.ResetValues();
     }
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(test::AllocationCount() - before, 0);
     EXPECT_EQ(display.rawLines, 52 * 30);
     EXPECT_GT(display.recordLines, 50 * 15);
 }
 
 TEST(NoAllocationTest, CounterSeesAllocations)
 {
-    const long before = g_allocations.load();
+    const long before = test::AllocationCount();
     auto text = std::make_unique<std::string>(100, 'x');
-    EXPECT_GT(g_allocations.load(), before);
+    EXPECT_GT(test::AllocationCount(), before);
     EXPECT_EQ(text->size(), 100u);
 }
 
