@@ -11,7 +11,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <random>
 
@@ -32,14 +31,6 @@ void HandleStopSignals()
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
-}
-
-std::chrono::seconds LocalTimeOfDay()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return std::chrono::seconds(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
 }
 
 } // namespace
@@ -85,7 +76,7 @@ int main(int argc, char** argv)
         options.Speed = unpaced ? rs::Pacer::kUnpaced : speed;
         options.LinkPath = link;
         options.Seed = seed;
-        options.StartTimeOfDay = LocalTimeOfDay();
+        options.StartTimeOfDay = rs::LocalTimeOfDay();
         rs::RelaySimulator simulator(options);
         g_simulator = &simulator;
         struct Unpublish {

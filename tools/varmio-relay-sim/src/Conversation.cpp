@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <numbers>
 
 namespace varmio::relaysim {
@@ -266,6 +267,14 @@ private:
     double m_dhw = 50.0;  // hot-water tank
     double m_return = 30.0; // at the boiler's return sensor
 };
+
+std::chrono::seconds LocalTimeOfDay()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return std::chrono::seconds(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+}
 
 Conversation::Conversation(std::uint64_t seed, std::chrono::seconds startTimeOfDay)
     : m_model(std::make_unique<Model>(seed, startTimeOfDay))

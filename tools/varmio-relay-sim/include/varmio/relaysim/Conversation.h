@@ -31,6 +31,9 @@ struct Exchange {
     std::chrono::microseconds AnswerAt{0};  // stream time, a little after the request
 };
 
+// The local time of day now, for a conversation that keeps to the user's clock.
+std::chrono::seconds LocalTimeOfDay();
+
 // Used by one thread at a time.
 class Conversation final : public IByteSource {
 public:
