@@ -91,45 +91,39 @@ TEST(WriteRecordLogTest, UnmappableCharactersAreWrittenAsQuestionMarksAndCounted
     EXPECT_EQ(ReadFile(path), "??\r\nok\r\n");
 }
 
-TEST(WriteRecordLogTest, MissingFolderIsReportedWithTheFullPathAndTheSystemError)
+// The message of the FileError that `write` throws, or "" when it throws none.
+template <typename Write>
+std::string ErrorOf(Write write)
+{
+    try {
+        write();
+    } catch (const FileError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(WriteRecordLogTest, CreationErrorsNameTheFullPathAndTheSystemError)
 {
     TempDir dir;
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
-    try {
-        WriteRecordLog("missing/../missing/log.csv", "x");
-        ADD_FAILURE() << "no error";
-    } catch (const FileError& e) {
-        const std::string full = (dir.Path() / "missing/log.csv").string();
-        EXPECT_STREQ(e.what(), ("Cannot create file \"" + full + "\". No such file or directory").c_str());
-    }
+    const std::string missing = ErrorOf([] { WriteRecordLog("missing/../missing/log.csv", "x"); });
     std::filesystem::current_path(previous);
-}
+    EXPECT_EQ(missing, "Cannot create file \"" + (dir / "missing/log.csv") + "\". No such file or directory");
 
-TEST(WriteRecordLogTest, FolderInPlaceOfTheFileIsReported)
-{
-    TempDir dir;
-    EXPECT_THROW(
-        {
-            try {
-                WriteRecordLog(dir.Path().string(), "x");
-            } catch (const FileError& e) {
-                EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + dir.Path().string() + "\". Is a directory");
-                throw;
-            }
-        },
-        FileError);
+    EXPECT_EQ(ErrorOf([&] { WriteRecordLog(dir.Path().string(), "x"); }),
+              "Cannot create file \"" + dir.Path().string() + "\". Is a directory");
+    EXPECT_EQ(ErrorOf([&] { LogFileWriter writer(dir / "no/such/folder.log"); }),
+              "Cannot create file \"" + (dir / "no/such/folder.log") + "\". No such file or directory");
 }
 
 TEST(WriteRecordLogTest, FullDeviceIsAStreamWriteError)
 {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-    try {
-        WriteRecordLog("/dev/full", CsvHeader);
-        ADD_FAILURE() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_STREQ(e.what(), "Stream write error");
-    }
+    EXPECT_EQ(ErrorOf([] { WriteRecordLog("/dev/full", CsvHeader); }), "Stream write error");
+    LogFileWriter full("/dev/full");
+    EXPECT_EQ(ErrorOf([&] { full.WriteLine("x"); }), "Stream write error");
 }
 
 TEST(LogFileWriterTest, EachLineReachesTheFileBeforeWriteLineReturns)
@@ -145,20 +139,6 @@ TEST(LogFileWriterTest, EachLineReachesTheFileBeforeWriteLineReturns)
     EXPECT_EQ(writer.Unmappable(), 1u);
     writer.Close();
     EXPECT_THROW(writer.WriteLine("after close"), FileError);
-}
-
-TEST(LogFileWriterTest, CreationAndWriteErrorsAreFileErrors)
-{
-    TempDir dir;
-    EXPECT_THROW(LogFileWriter(dir / "no/such/folder.log"), FileError);
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-    LogFileWriter full("/dev/full");
-    try {
-        full.WriteLine("x");
-        ADD_FAILURE() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_STREQ(e.what(), "Stream write error");
-    }
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // window's clock, driven by an injected clock.
 
 #include "LogSession.h"
-#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -62,21 +61,6 @@ struct ManualClock {
 };
 
 const std::vector<std::uint8_t> kFlowPacket = {0x35, 0x35, 0x35, 0x04, 0x19, 0x2D, 0x80};
-
-TEST(LogSessionTest, OutputIsTheHeaderTheLoggedLinesAndTheFrameCount)
-{
-    CapturedOutput out;
-    LogOptions options;
-    options.Timestamp = "T";
-    LogSession session(options, Regional{}, out.File());
-    session.Feed(kFlowPacket);
-    session.Feed(kFlowPacket);
-    session.Finish();
-    EXPECT_EQ(out.Text(), std::string(CsvHeader) + "\n" +
-                              "T; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0\n"
-                              "Frames: 2\n");
-    EXPECT_EQ(session.FrameCount(), 2);
-}
 
 TEST(LogSessionTest, LinesReachTheOutputWhenFeedReturns)
 {
@@ -141,23 +125,6 @@ TEST(LogSessionTest, FixedTimestampNeverReadsTheClock)
     session.Feed(kFlowPacket);
     EXPECT_EQ(session.DateTimeText(), "");
     EXPECT_EQ(session.FrameCount(), 1);
-}
-
-TEST(LogSessionTest, FilesGetTheHeaderAndLinesAsTheyAreLogged)
-{
-    test::TempDir dir;
-    LogOptions options;
-    options.Timestamp = "č";
-    options.RecordsPath = dir / "r.csv";
-    options.RawPath = dir / "w.log";
-    LogSession session(options, Regional{}, nullptr);
-    EXPECT_EQ(test::ReadFile(options.RecordsPath), ToWindows1250(CsvHeader) + "\r\n");
-    EXPECT_EQ(test::ReadFile(options.RawPath), "");
-    session.Feed(kFlowPacket);
-    EXPECT_EQ(test::ReadFile(options.RawPath), "\xE8  [Type: 4]  [25] :11648\r\n");
-    EXPECT_EQ(test::ReadFile(options.RecordsPath),
-              ToWindows1250(CsvHeader) + "\r\n\xE8; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0\r\n");
-    EXPECT_EQ(session.Unmappable(), 0u);
 }
 
 } // namespace
