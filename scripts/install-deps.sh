@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the Debian 12 packages that building, running and testing need, when any is missing.
+# (locales: the locale sources from which the regional-settings tests build the locales they need.)
 set -eu
 pkgs="cmake ninja-build g++ pkg-config qt6-base-dev libsimpleini-dev libcli11-dev libudev-dev
-      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth"
+      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth locales"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
