@@ -105,7 +105,7 @@ private:
     int m_err = -1;
 };
 
-class ProgramTest : public ::testing::Test {
+class RelaySimProgram : public ::testing::Test {
 protected:
     void SetUp() override { std::filesystem::create_directories(m_dir); }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
@@ -113,7 +113,7 @@ protected:
     std::filesystem::path m_dir = std::filesystem::temp_directory_path() / ("relaysim-program-" + std::to_string(::getpid()));
 };
 
-TEST_F(ProgramTest, ReplaysACaptureIntoItsDeviceAndExitsOnceItIsRead)
+TEST_F(RelaySimProgram, ReplaysACaptureIntoItsDeviceAndExitsOnceItIsRead)
 {
     const auto capture = ConversationBytes(11, 3000 * kPacketSize); // more than the device buffers hold
     const auto file = m_dir / "capture.bin";
@@ -130,7 +130,7 @@ TEST_F(ProgramTest, ReplaysACaptureIntoItsDeviceAndExitsOnceItIsRead)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
-TEST_F(ProgramTest, EndsCleanlyOnSigterm)
+TEST_F(RelaySimProgram, EndsCleanlyOnSigterm)
 {
     const auto link = m_dir / "relay";
     Program sim({"--seed", "3", "--speed", "50", "--link", link.string()});
@@ -141,7 +141,7 @@ TEST_F(ProgramTest, EndsCleanlyOnSigterm)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
-TEST_F(ProgramTest, RefusesBadOptionsWithAMessageAndANonZeroExit)
+TEST_F(RelaySimProgram, RefusesBadOptionsWithAMessageAndANonZeroExit)
 {
     const std::vector<std::vector<std::string>> bad{
         {"--speed", "0"}, {"--speed", "-2"}, {"--speed", "fast"}, {"--speed", "2", "--unpaced"},
@@ -155,7 +155,7 @@ TEST_F(ProgramTest, RefusesBadOptionsWithAMessageAndANonZeroExit)
     }
 }
 
-TEST_F(ProgramTest, AnUnreadableCaptureIsNamedInTheError)
+TEST_F(RelaySimProgram, AnUnreadableCaptureIsNamedInTheError)
 {
     const auto missing = (m_dir / "missing.bin").string();
     Program sim({"--replay", missing});
