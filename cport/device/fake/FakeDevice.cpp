@@ -107,7 +107,10 @@ bool FakeDevice::Open(const std::string& name)
         std::lock_guard lock(m_mutex);
         if (m_open) return Fail(EBUSY);
         if (name.empty()) return Fail(ENOENT);
-        m_core->Reset();
+    }
+    m_core->Reset(); // never under m_mutex: the core calls back into us holding its own lock
+    {
+        std::lock_guard lock(m_mutex);
         m_open = true;
         m_name = name;
         m_dcb = {};

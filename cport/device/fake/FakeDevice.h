@@ -8,7 +8,8 @@
 // Read timeouts run on a clock of the test's own (AdvanceTime), never on the wall clock.
 //
 // Threads: every member may be called from any thread (a port's owning thread, its event thread and
-// the test at once). Calls are recorded in the order they take effect.
+// the test at once), except that Open and Close, as on every device, run while no other thread uses it.
+// Calls are recorded in the order they start. m_mutex is never held while calling into the core.
 //
 // A port creates its devices through a factory; FactoryFor hands it devices that all drive one shared
 // fake, so the script and the record outlive the port's closes and reopens.

@@ -12,7 +12,7 @@
 // queues what it can still read, then marks the device removed; every later call fails with ENODEV,
 // except PurgeComm and Close, so the device can still be closed.
 //
-// Threads: see ISerialDevice. Lock order: DeviceCore's mutex, then m_lineMutex; the wake hook takes none.
+// Threads: see ISerialDevice. m_lineMutex is never held while calling into the core, nor taken inside it.
 
 #include "common/DeviceCore.h"
 #include "posix/CustomRate.h"

@@ -141,6 +141,7 @@ TEST_F(DeviceCoreTest, RefusesUnknownMaskBitsAndASecondWait)
     EXPECT_FALSE(core.WaitCommEvent(second.mask, second.ov));
     EXPECT_EQ(GetLastError(), EINVAL);
     EXPECT_FALSE(first.event.IsSet());
+    core.AbortAll(); // the transfer must not outlive its overlapped record
 }
 
 TEST_F(DeviceCoreTest, EventCharRaisesRxFlagOnlyWhenItArrives)
@@ -435,6 +436,7 @@ TEST_F(DeviceCoreTest, AbortOnErrorFailsReadsUntilTheErrorsAreTaken)
     ASSERT_TRUE(core.ClearCommError(errors, inQueue));
     EXPECT_FALSE(core.ReadFile(buffer, 4, n, t.ov));
     EXPECT_EQ(GetLastError(), kErrorIoPending);
+    core.AbortAll();
 }
 
 // ---- Removal -------------------------------------------------------------------------------------------
