@@ -1,0 +1,50 @@
+#pragma once
+// The application object and its central exception handler: an exception that escapes a handler run
+// from the event loop ends that handler only; it is shown in an error message box and the program
+// goes on. Main thread only.
+
+#include <exception>
+#include <string_view>
+
+#include <QApplication>
+#include <QString>
+
+namespace varmio {
+
+// The error box's caption: the program file's name without its extension.
+QString ApplicationTitle();
+
+// The error box's text for an exception message: the message, with "." appended when its last
+// character sorts after "." ("No such port" and "Why?" get one; "Stopped.", "Done!" and
+// "(Error: 2)" do not).
+QString ErrorBoxText(const QString& message);
+
+// The message of an exception: what() for a std::exception, a fixed text for anything else.
+QString ExceptionMessage(const std::exception_ptr& error);
+
+// Shows the error box for `error` and returns when the user has closed it. Never throws; without a
+// QApplication the message goes to standard error. Other components' exception hooks point here.
+void ShowException(const std::exception_ptr& error) noexcept;
+
+// Runs one handler; an exception that escapes it is shown by ShowException. Every handler that
+// the event loop runs goes through here, so that no exception unwinds through Qt's own frames.
+template <class Handler>
+void RunHandler(Handler&& handler) noexcept
+{
+    try {
+        handler();
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
+}
+
+// The application: a QApplication whose event delivery shows, rather than ends the program on, an
+// exception thrown by an event handler that did not go through RunHandler.
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+} // namespace varmio

@@ -1,0 +1,104 @@
+#pragma once
+// The main window TForm1: the value boxes, the status check lists, the "Data" group, the connection
+// panel's group, the raw log (Memo1) and the record log (Memo2), the menu and the clock. It is the
+// monitor core's display and owns the core.
+//
+// Thread safety: a QWidget; every member runs on the main thread only. Handlers are public so that
+// the connection panel and the tests can run them as the event loop would.
+
+#include "varmio/Display.h"
+#include "varmio/Monitor.h"
+#include "varmio/Regional.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <QMainWindow>
+
+class QCheckBox;
+class QFileDialog;
+class QGroupBox;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QSplitter;
+class QTimer;
+
+namespace varmio {
+
+class LogMemo;
+
+// One reading of the local date and time.
+using LocalClock = std::function<std::tm()>;
+std::tm ReadLocalClock();
+
+class TForm1 : public QMainWindow, public IDisplay {
+    Q_OBJECT
+
+public:
+    // The window with the user's regional settings and the system clock.
+    explicit TForm1(QWidget* parent = nullptr);
+    // The window with given regional settings and clock (tests, screenshots).
+    TForm1(Regional regional, LocalClock clock, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // Handlers, as the event loop runs them. Sender is the control that fired.
+    void FormCreate(QObject* Sender);
+    void Timer1Timer(QObject* Sender);
+    void Button1Click(QObject* Sender);
+    void Memo1DblClick(QObject* Sender);
+    void Memo2DblClick(QObject* Sender);
+    // Throws FileError when the chosen file cannot be written (the event loop shows it).
+    void Save1Click(QObject* Sender);
+    void exit1Click(QObject* Sender);
+
+    // The monitor core this window displays; the connection panel feeds it the received bytes.
+    Monitor& Core() { return m_monitor; }
+    const Monitor& Core() const { return m_monitor; }
+
+    // Components, for the connection panel (which adds its controls to GroupBox4) and the tests.
+    // Every control of the window layout is also reachable by its name through findChild.
+    QGroupBox* GroupBox4() const { return m_groupBox4; }
+    QLineEdit* Edit8() const { return m_edit8; }
+    QPlainTextEdit* Memo1() const;
+    QPlainTextEdit* Memo2() const;
+    QFileDialog* SaveDialog1(); // created when first needed
+    QTimer* Timer1() const { return m_timer1; }
+
+    // IDisplay: the core's slots.
+    void SetBoxText(Box box, std::string_view text) override;
+    bool IsChecked(StatusList list, int item) const override;
+    void SetChecked(StatusList list, int item, bool checked) override;
+    void AppendRawLog(std::string_view line) override;
+    void AppendRecordLog(std::string_view line) override;
+    bool ChangesOnly() const override;
+    std::string_view DateTimeText() const override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    QListWidget* CheckList(StatusList list) const;
+    // The record log's full text, lines separated by LF, as the user sees it.
+    std::string RecordLogText() const;
+
+    Monitor m_monitor;
+    LocalClock m_clock;
+    std::string m_dateTimeText; // Edit8's text in UTF-8, kept in step with the box
+
+    QLineEdit* m_boxes[12] = {};
+    QListWidget* m_checkLists[2] = {};
+    QCheckBox* m_checkBox2 = nullptr;
+    QGroupBox* m_groupBox4 = nullptr;
+    QLineEdit* m_edit8 = nullptr;
+    LogMemo* m_memo1 = nullptr;
+    LogMemo* m_memo2 = nullptr;
+    QFileDialog* m_saveDialog1 = nullptr;
+    QTimer* m_timer1 = nullptr;
+};
+
+} // namespace varmio

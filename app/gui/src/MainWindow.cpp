@@ -1,0 +1,347 @@
+#include "varmio/MainWindow.h"
+
+#include "LogMemo.h"
+#include "varmio/Application.h"
+#include "varmio/RecordLog.h"
+#include "varmio/WindowLayout.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <utility>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QTimer>
+
+namespace varmio {
+namespace {
+
+// The controls behind the core's boxes, in the order of varmio::Box.
+constexpr std::array<std::string_view, 12> kBoxNames{
+    "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit9", "Edit10", "Edit11", "Edit12", "Edit13",
+};
+
+constexpr std::array<std::string_view, 2> kCheckListNames{"CheckListBox1", "CheckListBox2"};
+
+QString Text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+
+void SetBold(QWidget* widget)
+{
+    QFont font = widget->font();
+    font.setBold(true);
+    widget->setFont(font);
+}
+
+QSplitter* NewDockSplitter(QWidget* parent)
+{
+    auto* splitter = new QSplitter(Qt::Horizontal, parent);
+    splitter->setChildrenCollapsible(false);
+    return splitter;
+}
+
+QListWidget* NewCheckList(const ControlSpec& spec, StatusList list, QWidget* parent)
+{
+    auto* box = new QListWidget(parent);
+    box->setUniformItemSizes(true);
+    box->setSelectionMode(QAbstractItemView::SingleSelection);
+    const int itemWidth = spec.Width - 2 * box->frameWidth();
+    for (std::string_view caption : StatusItemCaptions(list)) {
+        auto* item = new QListWidgetItem(Text(caption), box);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        item->setSizeHint(QSize(itemWidth, kCheckListItemHeight));
+    }
+    return box;
+}
+
+} // namespace
+
+std::tm ReadLocalClock()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+TForm1::TForm1(QWidget* parent) : TForm1(Regional::FromEnvironment(), ReadLocalClock, parent) {}
+
+TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
+    : QMainWindow(parent), m_monitor(*this, std::move(regional)), m_clock(std::move(clock))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(Text(kWindowCaption));
+    setFont(WindowFont());
+
+    BuildMenu();
+    BuildControls();
+
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(kClockIntervalMs);
+    connect(m_timer1, &QTimer::timeout, this, [this] { RunHandler([this] { Timer1Timer(m_timer1); }); });
+    m_timer1->start();
+
+    // The client area below the menu bar gets the design's size; the window manager adds its frame.
+    resize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
+    if (const QScreen* desktop = screen())
+        move(desktop->availableGeometry().center() - rect().center());
+
+    FormCreate(this);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildMenu()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    QAction* save = file->addAction(QStringLiteral("Save"));
+    save->setObjectName(QStringLiteral("Save1"));
+    connect(save, &QAction::triggered, this, [this, save] { RunHandler([this, save] { Save1Click(save); }); });
+    QAction* load = file->addAction(QStringLiteral("Load"));
+    load->setObjectName(QStringLiteral("Load1"));
+    QAction* exit = menuBar()->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("exit1"));
+    connect(exit, &QAction::triggered, this, [this, exit] { RunHandler([this, exit] { exit1Click(exit); }); });
+}
+
+void TForm1::BuildControls()
+{
+    // The client area is a splitter: the fixed controls' pane on the left, then the controls docked
+    // at the right edge. A parent with docked children is a splitter of its own (Panel1).
+    auto* client = NewDockSplitter(this);
+    client->setObjectName(QStringLiteral("Client"));
+    client->setAutoFillBackground(true);
+    QPalette background = client->palette();
+    background.setColor(QPalette::Window, WindowBackground());
+    client->setPalette(background);
+    setCentralWidget(client);
+
+    auto* fixedPane = new QWidget(client);
+    fixedPane->setObjectName(QStringLiteral("FixedPane"));
+    client->addWidget(fixedPane);
+    client->setStretchFactor(0, 1);
+
+    QHash<QString, QWidget*> containers; // where the children of each parent go
+    QHash<QString, QSplitter*> docks;    // the splitter that holds each parent's docked children
+    docks.insert(QString(), client);
+
+    for (const ControlSpec& spec : WindowLayout()) {
+        const QString name = Text(spec.Name);
+        const QString caption = Text(spec.Caption);
+        const QString parentName = Text(spec.Parent);
+        QWidget* parent = spec.Parent.empty() ? fixedPane : containers.value(parentName);
+        const bool docked = (spec.Flags & (cfAlignLeft | cfAlignRight | cfAlignClient)) != 0;
+        QWidget* widget = nullptr;
+
+        switch (spec.Kind) {
+        case ckLabel: widget = new QLabel(caption, parent); break;
+        case ckEdit: widget = new QLineEdit(caption, parent); break;
+        case ckButton: widget = new QPushButton(caption, parent); break;
+        case ckCheckBox: {
+            auto* box = new QCheckBox(caption, parent);
+            box->setChecked((spec.Flags & cfChecked) != 0);
+            widget = box;
+            break;
+        }
+        case ckGroupBox:
+            widget = new QGroupBox(caption, parent);
+            containers.insert(name, widget);
+            break;
+        case ckCheckListBox: {
+            const auto list = static_cast<StatusList>(spec.Name == kCheckListNames[1]);
+            widget = NewCheckList(spec, list, parent);
+            break;
+        }
+        case ckPanel: {
+            auto* panel = new QFrame(parent);
+            panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+            panel->setLineWidth(1);
+            auto* inside = new QHBoxLayout(panel);
+            inside->setContentsMargins(0, 0, 0, 0); // the children fill the panel inside its bevel
+            QSplitter* dock = NewDockSplitter(panel);
+            inside->addWidget(dock);
+            containers.insert(name, dock);
+            docks.insert(name, dock);
+            widget = panel;
+            break;
+        }
+        case ckSplitter: {
+            QSplitter* dock = docks.value(parentName);
+            dock->setHandleWidth(spec.Width);
+            continue; // its handle exists once the docked control behind it is added
+        }
+        case ckMemo: widget = new LogMemo(parent); break;
+        case ckStatusBar: {
+            auto* bar = new QStatusBar(this);
+            bar->setFixedHeight(spec.Height);
+            setStatusBar(bar);
+            widget = bar;
+            break;
+        }
+        }
+
+        widget->setObjectName(name);
+        if (spec.Flags & cfBold)
+            SetBold(widget);
+        if (docked) {
+            QSplitter* dock = docks.value(spec.Parent.empty() ? QString() : parentName);
+            dock->addWidget(widget);
+            dock->setStretchFactor(dock->indexOf(widget), (spec.Flags & cfAlignClient) ? 1 : 0);
+        } else if (spec.Kind != ckStatusBar) {
+            int width = spec.Width;
+            if (spec.Kind == ckLabel) // no caption is cut, whatever the substitute font's metrics
+                width = std::max(width, widget->sizeHint().width());
+            widget->setGeometry(spec.Left, spec.Top, width, spec.Height);
+        }
+    }
+
+    // Name the splitter handles after the splitters of the design, and give the docked controls their
+    // design widths: a handle sits at the left edge of the control docked right of it.
+    for (const ControlSpec& spec : WindowLayout()) {
+        if (spec.Kind != ckSplitter)
+            continue;
+        QSplitter* dock = docks.value(Text(spec.Parent));
+        QList<int> sizes;
+        for (int i = 0; i < dock->count(); ++i) {
+            const ControlSpec* docked = FindControlSpec(dock->widget(i)->objectName().toStdString());
+            sizes.append(docked != nullptr ? docked->Width : spec.Left);
+            if (docked != nullptr && i > 0 && docked->Left == spec.Left + spec.Width)
+                dock->handle(i)->setObjectName(Text(spec.Name));
+        }
+        dock->setSizes(sizes);
+    }
+
+    for (std::size_t i = 0; i < kBoxNames.size(); ++i)
+        m_boxes[i] = findChild<QLineEdit*>(Text(kBoxNames[i]));
+    for (std::size_t i = 0; i < kCheckListNames.size(); ++i)
+        m_checkLists[i] = findChild<QListWidget*>(Text(kCheckListNames[i]));
+    m_checkBox2 = findChild<QCheckBox*>(QStringLiteral("CheckBox2"));
+    m_groupBox4 = findChild<QGroupBox*>(QStringLiteral("GroupBox4"));
+    m_edit8 = findChild<QLineEdit*>(QStringLiteral("Edit8"));
+    m_memo1 = findChild<LogMemo*>(QStringLiteral("Memo1"));
+    m_memo2 = findChild<LogMemo*>(QStringLiteral("Memo2"));
+
+    // The logs take their time stamps from whatever Edit8 shows, typed text included.
+    connect(m_edit8, &QLineEdit::textChanged, this, [this](const QString& text) { m_dateTimeText = text.toStdString(); });
+    connect(findChild<QPushButton*>(QStringLiteral("Button1")), &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button1Click(findChild<QPushButton*>(QStringLiteral("Button1"))); }); });
+    connect(m_memo1, &LogMemo::doubleClicked, this, [this] { RunHandler([this] { Memo1DblClick(m_memo1); }); });
+    connect(m_memo2, &LogMemo::doubleClicked, this, [this] { RunHandler([this] { Memo2DblClick(m_memo2); }); });
+}
+
+void TForm1::FormCreate(QObject* /*Sender*/) { AppendRecordLog(CsvHeader); }
+
+void TForm1::Timer1Timer(QObject* /*Sender*/)
+{
+    // Date and time come from one reading, so a tick at midnight never pairs one day's date with the
+    // other day's time.
+    const std::tm now = m_clock();
+    m_edit8->setText(Text(m_monitor.RegionalSettings().DateTimeText(now)));
+}
+
+void TForm1::Button1Click(QObject* /*Sender*/) { m_monitor.ResetValues(); }
+
+void TForm1::Memo1DblClick(QObject* /*Sender*/) { m_memo1->Clear(); }
+
+void TForm1::Memo2DblClick(QObject* /*Sender*/)
+{
+    m_memo2->Clear();
+    AppendRecordLog(CsvHeader);
+}
+
+QFileDialog* TForm1::SaveDialog1()
+{
+    if (m_saveDialog1 == nullptr) {
+        m_saveDialog1 = new QFileDialog(this);
+        m_saveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+        m_saveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+        m_saveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+        m_saveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        m_saveDialog1->setFileMode(QFileDialog::AnyFile);
+        m_saveDialog1->setNameFilter(QStringLiteral("*.csv"));
+        // Appended to a chosen name without an extension. A name made from a short date with points
+        // in it already has one, so the default name is taken as it is.
+        m_saveDialog1->setDefaultSuffix(QStringLiteral("csv"));
+    }
+    return m_saveDialog1;
+}
+
+void TForm1::Save1Click(QObject* /*Sender*/)
+{
+    QFileDialog* dialog = SaveDialog1();
+    const std::tm today = m_clock();
+    dialog->selectFile(Text(m_monitor.RegionalSettings().FormatShortDate(today)) + QStringLiteral(" Zelb"));
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog->selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    const QString path = chosen.front();
+    const std::size_t unmappable = WriteRecordLog(QFile::encodeName(path).toStdString(), RecordLogText());
+    if (unmappable > 0) {
+        QMessageBox::warning(this, ApplicationTitle(),
+                             QStringLiteral("%1 character(s) of the record log have no Windows-1250 form and "
+                                            "were saved to \"%2\" as \"?\".")
+                                 .arg(unmappable)
+                                 .arg(path));
+    }
+}
+
+void TForm1::exit1Click(QObject* /*Sender*/) { close(); }
+
+std::string TForm1::RecordLogText() const
+{
+    // The raw text keeps what the user typed as it is (no-break spaces included); blocks and line
+    // separators become line ends.
+    QString text = m_memo2->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text.toStdString();
+}
+
+QPlainTextEdit* TForm1::Memo1() const { return m_memo1; }
+
+QPlainTextEdit* TForm1::Memo2() const { return m_memo2; }
+
+QListWidget* TForm1::CheckList(StatusList list) const { return m_checkLists[static_cast<std::size_t>(list)]; }
+
+void TForm1::SetBoxText(Box box, std::string_view text) { m_boxes[static_cast<std::size_t>(box)]->setText(Text(text)); }
+
+bool TForm1::IsChecked(StatusList list, int item) const
+{
+    return CheckList(list)->item(item)->checkState() == Qt::Checked;
+}
+
+void TForm1::SetChecked(StatusList list, int item, bool checked)
+{
+    CheckList(list)->item(item)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TForm1::AppendRawLog(std::string_view line) { m_memo1->AppendLine(Text(line)); }
+
+void TForm1::AppendRecordLog(std::string_view line) { m_memo2->AppendLine(Text(line)); }
+
+bool TForm1::ChangesOnly() const { return m_checkBox2->isChecked(); }
+
+std::string_view TForm1::DateTimeText() const { return m_dateTimeText; }
+
+} // namespace varmio
