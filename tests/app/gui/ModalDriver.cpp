@@ -1,10 +1,13 @@
 #include "ModalDriver.h"
 
+#include <gtest/gtest.h>
+
 #include <utility>
 
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 ModalDriver::ModalDriver(std::vector<Step> steps) : m_steps(std::move(steps))
@@ -35,7 +38,15 @@ ModalDriver::Step ModalDriver::ChooseFile(QString path)
             qobject_cast<QDialog*>(modal)->reject();
             return;
         }
-        dialog->selectFile(path);
+        // Typed into the name box as a user would: selectFile() mangles an absolute path whose
+        // folder does not exist.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name == nullptr) {
+            ADD_FAILURE() << "the file dialog has no name box";
+            dialog->reject();
+            return;
+        }
+        name->setText(path);
         static_cast<QDialog*>(dialog)->accept(); // as the dialog's Save button does
     };
 }

@@ -121,7 +121,7 @@ TEST_F(SaveTest, AMissingFolderIsReportedAndTheLogKept)
     ASSERT_EQ(Save({ModalDriver::ChooseFile(path), ModalDriver::ReadMessageBox(&caption, &text)}), 2);
 
     EXPECT_EQ(caption, varmio::ApplicationTitle());
-    EXPECT_EQ(text, QStringLiteral("Cannot create file \"%1\". No such file or directory.").arg(path));
+    EXPECT_EQ(text.toStdString(), QStringLiteral("Cannot create file \"%1\". No such file or directory.").arg(path).toStdString());
     EXPECT_EQ(m_form->Memo2()->toPlainText(), before);
 
     // The window goes on: the next save works.
