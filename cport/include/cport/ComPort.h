@@ -33,6 +33,8 @@ namespace cport {
 
 class TComThread;
 class TCustomComPort;
+class TCustomIniFile;
+class TRegistry;
 
 // ---- Handler types ---------------------------------------------------------------------------------
 // The first argument is the object that fires the event; for the port's events and its links' callbacks
@@ -137,6 +139,18 @@ public:
     // event thread is stopped and the device released all the same.
     ~TCustomComPort() override;
     const char* ClassName() const override { return "TCustomComPort"; }
+
+    // ---- Stored settings (Persistence.h)
+    // Write the settings of the groups in StoredProps, key by key, to the caller's open registry key or
+    // to the ini section named after the port (Name()). The loads read them back in the same order and
+    // apply each at once through its setter, so an open port is reconfigured key by key and reopened
+    // when "Port" changes. A missing ini key leaves its setting; a missing registry integer is an
+    // error. An error stops the operation at its key (ERegistryException or EIniFileException from the
+    // store, EComPort from a setter); the keys before it stay written or applied.
+    virtual void SaveToRegistryKey(TRegistry& Registry) const;
+    virtual void SaveToIniSection(TCustomIniFile& IniFile) const;
+    virtual void LoadFromRegistryKey(TRegistry& Registry);
+    virtual void LoadFromIniSection(TCustomIniFile& IniFile);
 
     // ---- Opening and closing
     // Fires OnBeforeOpen, opens and configures the device, starts the event thread (when Events is not

@@ -21,6 +21,8 @@
 
 namespace cport {
 
+class TCustomComPort;
+
 // ---- Text conversions of stored settings --------------------------------------------------------------
 
 // "Yes" / "No".
@@ -169,5 +171,31 @@ private:
     std::vector<TRegistryValue> m_values;
     bool m_readOnly = false;
 };
+
+// ---- The stored keys ---------------------------------------------------------------------------------------
+
+enum TStoredKeyKind : std::uint8_t { skText, skInteger };
+
+// One stored key: its name, its group, and how it reads from and writes to the port. A text key uses
+// Text/SetText; an integer key uses Integer/SetInteger. Setting goes through the port setting's own
+// setter, so an open port is reconfigured at once.
+struct TStoredKey {
+    const char* Name;
+    TStoredProp Group;
+    TStoredKeyKind Kind;
+    std::string (*Text)(const TCustomComPort& port);
+    void (*SetText)(TCustomComPort& port, std::string_view text);
+    std::int32_t (*Integer)(const TCustomComPort& port);
+    void (*SetInteger)(TCustomComPort& port, std::int32_t value);
+    // The key is saved and loaded only while this holds; null: always.
+    bool (*Handled)(const TCustomComPort& port);
+    // The default of an integer key missing from an ini section; nothing: the setting's current value.
+    std::optional<std::int32_t> IniDefault;
+};
+
+inline constexpr std::size_t kStoredKeyCount = 29;
+// In the order in which every operation handles them: spBasic, spOthers, spParity, spBuffer,
+// spTimeouts, spFlowControl, and within a group as listed.
+extern const std::array<TStoredKey, kStoredKeyCount> StoredKeys;
 
 } // namespace cport
