@@ -209,23 +209,22 @@ RelaySimulator::Wake RelaySimulator::WaitFor(bool writable, std::optional<Clock:
 
 void RelaySimulator::SetState(RelayState state)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_state = state;
-    }
-    m_stateChanged.notify_all();
+    m_state = state;
     if (m_onStateChange)
         m_onStateChange(this, state);
+    // Waiters see the change only once the handler has run.
+    {
+        std::lock_guard lock(m_mutex);
+        m_notifiedState = state;
+    }
+    m_stateChanged.notify_all();
 }
 
 bool RelaySimulator::WaitForState(RelayState wanted, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
-    m_stateChanged.wait_for(lock, timeout, [&] {
-        const RelayState state = m_state.load();
-        return state == wanted || IsEnd(state);
-    });
-    return m_state.load() == wanted;
+    m_stateChanged.wait_for(lock, timeout, [&] { return m_notifiedState == wanted || IsEnd(m_notifiedState); });
+    return m_notifiedState == wanted;
 }
 
 std::exception_ptr RelaySimulator::Error() const

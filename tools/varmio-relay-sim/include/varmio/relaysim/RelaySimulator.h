@@ -80,8 +80,8 @@ public:
     void Stop();
 
     RelayState State() const { return m_state.load(); }
-    // Waits until the state is `wanted`; false when the timeout passed or the run ended in another
-    // state.
+    // Waits until the state is `wanted` (and its OnStateChange handler has run); false when the
+    // timeout passed or the run ended in another state.
     bool WaitForState(RelayState wanted, std::chrono::milliseconds timeout) const;
     // Bytes the device has taken so far.
     std::uint64_t BytesSent() const { return m_bytesSent.load(); }
@@ -107,8 +107,9 @@ private:
 
     std::atomic<RelayState> m_state{RelayState::Idle};
     std::atomic<std::uint64_t> m_bytesSent{0};
-    mutable std::mutex m_mutex; // guards m_error; with m_stateChanged, state waits
+    mutable std::mutex m_mutex; // guards m_error and m_notifiedState
     mutable std::condition_variable m_stateChanged;
+    RelayState m_notifiedState = RelayState::Idle; // the state as WaitForState sees it
     std::exception_ptr m_error;
     TStateChangeEvent m_onStateChange;
     std::jthread m_thread;
