@@ -20,6 +20,7 @@ using Clock = Pacer::Clock;
 
 // Unpaced, bytes go out in runs of about this size; paced, each run as it falls due.
 constexpr std::size_t kBatchBytes = 4096;
+constexpr std::chrono::milliseconds kDrainCheck{250};
 
 std::unique_ptr<IByteSource> MakeSource(const RelayOptions& options)
 {
@@ -168,10 +169,11 @@ bool RelaySimulator::Drain()
 {
     SetState(RelayState::Draining);
     // Every read by the reader wakes us to look at the queue again; the notice of a read that empties
-    // the queue after we looked is still pending when we wait, so none is missed.
+    // the queue after we looked is still pending when we wait, so none is missed. The slow look
+    // besides is for kernels that would not report reads on terminals.
     m_device.NoticeReads(true);
     while (!m_device.InputQueueEmpty()) {
-        if (WaitFor(false, std::nullopt) == Wake::Stop)
+        if (WaitFor(false, Clock::now() + kDrainCheck) == Wake::Stop)
             return false;
         m_device.TakeNotices();
     }
