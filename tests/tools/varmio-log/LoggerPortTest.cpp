@@ -1,0 +1,256 @@
+// varmio-log on a serial port: a relay simulator's pseudo-terminal logged through the port
+// component gives the logs a replay of the same bytes gives; stop signals close the port and leave
+// complete files; a port that does not open, or that goes away, ends the logger with one line.
+
+#include "LoggerProcess.h"
+#include "TempDir.h"
+#include "varmio/relaysim/RelaySim.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace varmio {
+namespace {
+
+using test::LoggerProcess;
+using test::ReadFile;
+using test::Result;
+using test::TempDir;
+
+constexpr const char* kStamp = "7.12.2026; 13:05:20";
+constexpr auto kPatience = std::chrono::seconds(60);
+
+std::string Capture(const std::string& name)
+{
+    return (std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name).string();
+}
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+// varmio-relay-sim as a child process; its first output line is the device to open.
+class RelayProcess {
+public:
+    explicit RelayProcess(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), VARMIO_RELAY_SIM);
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        m_out = out[0];
+        if (rc != 0) throw std::runtime_error("cannot start the relay simulator");
+    }
+    ~RelayProcess()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_out);
+    }
+    RelayProcess(const RelayProcess&) = delete;
+    RelayProcess& operator=(const RelayProcess&) = delete;
+
+    // The device path it prints first; empty when it ends without one.
+    std::string DevicePath()
+    {
+        std::string line;
+        char c = 0;
+        while (::read(m_out, &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+    int Wait()
+    {
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+};
+
+// Waits until `done()` holds; false when the patience ran out.
+template <class Condition>
+bool Eventually(Condition done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        ::poll(nullptr, 0, 5); // a file being written gives nothing to wait on: look again shortly
+    }
+    return true;
+}
+
+class LoggerPortTest : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(LoggerPortTest, UnpacedCaptureThroughAPortLogsWhatItsReplayLogs)
+{
+    for (const char* name : {"atagone_cvlog.bin", "otgwfw_malformed_packets.bin"}) {
+        SCOPED_TRACE(name);
+        const TempDir portRun, replayRun; // fresh files: no check may see the last round's
+        auto with = [&](std::vector<std::string> args, const TempDir& where) {
+            for (const std::string& a : {std::string("--timestamp"), std::string(kStamp), std::string("--all"),
+                                         std::string("--records"), where / "records.csv", std::string("--raw"),
+                                         where / "raw.log"})
+                args.push_back(a);
+            return args;
+        };
+        const Result replay = LoggerProcess(replayRun, with({"--replay", Capture(name)}, replayRun)).Wait();
+        ASSERT_EQ(replay.exitCode, 0) << replay.err;
+        const std::string expectedRaw = ReadFile(replayRun / "raw.log");
+        ASSERT_GT(Lines(expectedRaw), 30u);
+
+        // The relay stays up until the logger is stopped, so nothing is left to a hang-up.
+        relaysim::RelayOptions options;
+        options.ReplayFile = Capture(name);
+        options.Speed = relaysim::Pacer::kUnpaced;
+        relaysim::RelaySimulator relay(options);
+        relay.Start();
+        LoggerProcess logger(portRun, with({"--port", relay.DevicePath()}, portRun));
+        EXPECT_TRUE(Eventually([&] { return ReadFile(portRun / "raw.log").size() >= expectedRaw.size(); }))
+            << "the logger fell behind for good";
+        EXPECT_TRUE(relay.WaitForState(relaysim::RelayState::Finished, kPatience));
+        ::kill(logger.Pid(), SIGTERM);
+        const Result port = logger.Wait();
+
+        EXPECT_EQ(port.exitCode, 0) << port.err;
+        EXPECT_EQ(port.err, "");
+        EXPECT_TRUE(ReadFile(portRun / "raw.log") == expectedRaw) << "raw logs differ";
+        EXPECT_TRUE(ReadFile(portRun / "records.csv") == ReadFile(replayRun / "records.csv")) << "record logs differ";
+        EXPECT_TRUE(port.out == replay.out) << "standard outputs differ";
+    }
+}
+
+TEST_F(LoggerPortTest, PortThatGoesAwayEndsTheLoggerWithOneLineAndKeepsWhatWasLogged)
+{
+    auto relay = std::make_unique<RelayProcess>(std::vector<std::string>{"--seed", "3", "--speed", "20"});
+    const std::string device = relay->DevicePath();
+    ASSERT_FALSE(device.empty());
+    LoggerProcess logger(dir, {"--port", device, "--all", "--records", dir / "r.csv", "--raw", dir / "w.log"});
+    ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(dir / "w.log")) >= 10; }));
+    relay.reset(); // the device goes away under the logger
+
+    const Result r = logger.Wait();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("varmio-log: lost port \"" + device + "\": ", 0), 0u) << r.err;
+    EXPECT_EQ(Lines(r.err), 1u) << r.err;
+    const std::string raw = ReadFile(dir / "w.log");
+    const std::string records = ReadFile(dir / "r.csv");
+    EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
+    EXPECT_EQ(Lines(records), Lines(raw) + 1);
+    EXPECT_EQ(r.out.substr(r.out.rfind("Frames: ")), "Frames: " + std::to_string(Lines(raw)) + "\n");
+}
+
+TEST_F(LoggerPortTest, StopSignalsCloseThePortAndLeaveCompleteLogs)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        TempDir round; // fresh files: a check must never see the last round's
+        // A fast endless conversation, so that the signal lands while bytes are flowing.
+        RelayProcess relay({"--seed", "7", "--speed", "40"});
+        const std::string device = relay.DevicePath();
+        ASSERT_FALSE(device.empty());
+        LoggerProcess logger(round, {"--port", device, "--all", "--records", round / "r.csv", "--raw", round / "w.log"});
+        ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(round / "w.log")) >= 20; })) << "no frames logged";
+        ::kill(logger.Pid(), signal);
+        const Result r = logger.Wait();
+
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const std::string raw = ReadFile(round / "w.log");
+        const std::string records = ReadFile(round / "r.csv");
+        // Every line whole, one record per frame (--all), and the summary counts them all.
+        EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
+        EXPECT_EQ(records.substr(records.size() - 2), "\r\n");
+        EXPECT_EQ(Lines(records), Lines(raw) + 1);
+        EXPECT_EQ(r.out.substr(r.out.rfind("Frames: ")), "Frames: " + std::to_string(Lines(raw)) + "\n");
+        EXPECT_EQ(Lines(r.out), Lines(records) + 1);
+
+        // The port was closed, not left taken: another program opens it at once.
+        LoggerProcess again(round, {"--port", device, "--raw", round / "again.log"});
+        ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(round / "again.log")) >= 1; }));
+        ::kill(again.Pid(), SIGTERM);
+        EXPECT_EQ(again.Wait().exitCode, 0);
+    }
+}
+
+TEST_F(LoggerPortTest, DemoLogsTheBuiltInConversationUntilStopped)
+{
+    LoggerProcess logger(dir, {"--demo", "--raw", dir / "w.log"});
+    // The conversation at the bus's pace: a request and its answer each second.
+    ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(dir / "w.log")) >= 2; }));
+    ::kill(logger.Pid(), SIGINT);
+    const Result r = logger.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string raw = ReadFile(dir / "w.log");
+    EXPECT_NE(raw.find("]  [0] :"), std::string::npos) << "the conversation begins with a status exchange: " << raw;
+    EXPECT_EQ(r.out.substr(r.out.rfind("Frames: ")), "Frames: " + std::to_string(Lines(raw)) + "\n");
+}
+
+TEST_F(LoggerPortTest, PortThatDoesNotOpenFailsWithOneLineAndCreatesNoOutput)
+{
+    const Result missing = LoggerProcess(dir, {"--port", "no-such-tty", "--records", dir / "r.csv"}).Wait();
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err,
+              "varmio-log: cannot open port \"no-such-tty\": Unable to open com port (Error: 2): No such file or directory\n");
+    EXPECT_EQ(missing.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "r.csv"));
+
+    // A taken port: the relay's device opened by a first logger refuses a second one.
+    RelayProcess relay({"--seed", "1"});
+    const std::string device = relay.DevicePath();
+    LoggerProcess first(dir, {"--port", device, "--raw", dir / "first.log"});
+    ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(dir / "first.log")) >= 1; }));
+    const Result second = LoggerProcess(dir, {"--port", device}).Wait();
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.err.rfind("varmio-log: cannot open port \"" + device + "\": Unable to open com port (Error: ", 0), 0u)
+        << second.err;
+    EXPECT_EQ(Lines(second.err), 1u);
+}
+
+TEST_F(LoggerPortTest, LineSpeedOptionTakesRatesAndRefusesOtherText)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--port", "x", "--baud", "fast"}, {"--port", "x", "--baud", "-9600"}, {"--replay", "-", "--baud", "9600"},
+             {"--port", "x", "--demo"}}) {
+        const Result r = LoggerProcess(dir, args).Wait();
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_EQ(Lines(r.err), 1u) << r.err;
+    }
+    // A listed rate and a custom one both get as far as opening the port.
+    for (const char* rate : {"9600", "31250"}) {
+        const Result r = LoggerProcess(dir, {"--port", "no-such-tty", "--baud", rate}).Wait();
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("cannot open port"), std::string::npos) << r.err;
+    }
+}
+
+} // namespace
+} // namespace varmio
