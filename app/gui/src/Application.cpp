@@ -1,10 +1,10 @@
 #include "varmio/Application.h"
 
 #include <cstdio>
+#include <utility>
 
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPointer>
 
 namespace varmio {
 
@@ -34,15 +34,17 @@ QString ExceptionMessage(const std::exception_ptr& error)
     }
 }
 
-void ShowException(const std::exception_ptr& error) noexcept
+namespace {
+
+void ShowErrorBox(const QString& message) noexcept
 {
     try {
-        const QString text = ErrorBoxText(ExceptionMessage(error));
+        const QString text = ErrorBoxText(message);
         if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
             return;
         }
-        // The box is parented to the active window, so it stays on top of it and is modal to it.
+        // Parented to the active window, so that it stays on top of it and is modal to it.
         QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok,
                         QApplication::activeWindow());
         box.setObjectName(QStringLiteral("ErrorBox"));
@@ -53,7 +55,37 @@ void ShowException(const std::exception_ptr& error) noexcept
     }
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+} // namespace
+
+void ShowException(const std::exception_ptr& error) noexcept
+{
+    QString message;
+    try {
+        message = ExceptionMessage(error);
+    } catch (...) {
+        message = QStringLiteral("Unknown exception");
+    }
+    ShowErrorBox(message);
+}
+
+void ShowException(const std::exception& error) noexcept
+{
+    QString message;
+    try {
+        message = QString::fromUtf8(error.what());
+    } catch (...) {
+    }
+    ShowErrorBox(message);
+}
+
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv),
+      m_previousHandler(cport::SetApplicationExceptionHandler(
+          [](cport::TObject* /*sender*/, const std::exception& e) { ShowException(e); }))
+{
+}
+
+TApplication::~TApplication() { cport::SetApplicationExceptionHandler(std::move(m_previousHandler)); }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {

@@ -3,6 +3,8 @@
 
 #include "varmio/Application.h"
 
+#include "cport/Framework.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -68,6 +70,17 @@ TEST(ErrorBox, AnExceptionOfAnotherTypeIsShownToo)
     varmio::RunHandler([] { throw 42; });
     EXPECT_EQ(driver.Answered(), 1);
     EXPECT_FALSE(text.isEmpty());
+}
+
+TEST(ErrorBox, ThePortComponentsExceptionsAreShownInTheSameBox)
+{
+    QString caption;
+    QString text;
+    ModalDriver driver({ModalDriver::ReadMessageBox(&caption, &text)});
+    cport::HandleApplicationException(nullptr, std::runtime_error("Unable to open com port"));
+    EXPECT_EQ(driver.Answered(), 1);
+    EXPECT_EQ(caption, varmio::ApplicationTitle());
+    EXPECT_EQ(text, "Unable to open com port.");
 }
 
 // An object whose event handler throws, as a control's handler may.

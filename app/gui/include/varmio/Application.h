@@ -3,6 +3,8 @@
 // from the event loop ends that handler only; it is shown in an error message box and the program
 // goes on. Main thread only.
 
+#include "cport/Framework.h"
+
 #include <exception>
 #include <string_view>
 
@@ -22,9 +24,10 @@ QString ErrorBoxText(const QString& message);
 // The message of an exception: what() for a std::exception, a fixed text for anything else.
 QString ExceptionMessage(const std::exception_ptr& error);
 
-// Shows the error box for `error` and returns when the user has closed it. Never throws; without a
-// QApplication the message goes to standard error. Other components' exception hooks point here.
+// Shows the error box for an exception and returns when the user has closed it. Never throws;
+// without a QApplication the text goes to standard error.
 void ShowException(const std::exception_ptr& error) noexcept;
+void ShowException(const std::exception& error) noexcept;
 
 // Runs one handler; an exception that escapes it is shown by ShowException. Every handler that
 // the event loop runs goes through here, so that no exception unwinds through Qt's own frames.
@@ -39,12 +42,17 @@ void RunHandler(Handler&& handler) noexcept
 }
 
 // The application: a QApplication whose event delivery shows, rather than ends the program on, an
-// exception thrown by an event handler that did not go through RunHandler.
+// exception thrown by an event handler that did not go through RunHandler. While it exists, the
+// serial port component's application exception handler shows its exceptions in the error box too.
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
+    ~TApplication() override;
 
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    cport::TApplicationExceptionHandler m_previousHandler;
 };
 
 } // namespace varmio
