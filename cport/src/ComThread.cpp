@@ -76,7 +76,8 @@ void TComThread::Execute() noexcept
     // A loop that ends while the port is being closed ends as asked (a read the close aborted, say);
     // any other end stops reception, and the user must learn why.
     const bool closing = m_stopSignal.IsSet() || m_ownerPort.m_closing;
-    if (!closing && (failure || waitError != 0)) PostLoopFailure(failure, waitError);
+    // Moved, not copied: the exception is then the main thread's alone.
+    if (!closing && (failure || waitError != 0)) PostLoopFailure(std::move(failure), waitError);
     m_finished.Set();
 }
 

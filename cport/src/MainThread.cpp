@@ -81,7 +81,8 @@ void RunCall(Queue& q, const StatePtr& state)
         std::lock_guard lock(q.mutex);
         state->phase = THandOver::State::kDone;
         if (state->waited && !state->abandoned && state->release == TReleasePoint::Completion) {
-            state->error = error;
+            // Handed over, not shared: the sender alone then holds the exception and frees it.
+            state->error = std::move(error);
             state->reply->Set();
         } else {
             report = error != nullptr;
