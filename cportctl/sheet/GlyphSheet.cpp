@@ -90,8 +90,8 @@ int main(int argc, char** argv)
         led.SetKind(row.Kind);
         QString onName, offName;
         if (row.Kind == lkCustom) {
-            led.SetGlyphOn(QImage(QStringLiteral(":/glyphs/%1.bmp").arg(QLatin1StringView(row.CustomOn))));
-            led.SetGlyphOff(QImage(QStringLiteral(":/glyphs/%1.bmp").arg(QLatin1StringView(row.CustomOff))));
+            led.SetGlyphOn(LoadGlyphResource(row.CustomOn));
+            led.SetGlyphOff(LoadGlyphResource(row.CustomOff));
             onName = QString::fromLatin1(row.CustomOn);
             offName = QString::fromLatin1(row.CustomOff);
         } else {

@@ -13,10 +13,15 @@
 #include <array>
 
 // The glyph resources live in this static library; referring to their initialiser keeps the linker
-// from dropping them. Q_INIT_RESOURCE must be used outside any namespace.
+// from dropping them. Q_INIT_RESOURCE must be used outside any namespace; registering twice is harmless
+// but done once.
 static void InitGlyphResources()
 {
-    Q_INIT_RESOURCE(glyphs);
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(glyphs);
+        return true;
+    }();
+    (void)registered;
 }
 
 namespace cportctl {
@@ -40,12 +45,14 @@ constexpr std::array<KindGlyphs, 7> kKindGlyphs = {{
     {nullptr, nullptr},
 }};
 
+} // namespace
+
 QImage LoadGlyphResource(const char* name)
 {
+    InitGlyphResources();
+    if (name == nullptr) return {};
     return QImage(QStringLiteral(":/glyphs/%1.bmp").arg(QLatin1StringView(name)));
 }
-
-} // namespace
 
 const char* LedGlyphName(TLedKind Kind, TLedState State)
 {
@@ -173,7 +180,6 @@ void TComLed::FireDblClick()
 
 TComLed::TComLed(QWidget* parent) : QWidget(parent), m_ledLink(std::make_shared<TComLink>())
 {
-    InitGlyphResources();
     resize(25, 25);
     PlaceLinkCallback();
     m_ringHoldTimer = new QTimer(this); // owned by this widget

@@ -36,9 +36,7 @@ int BitsPerPixel(const QString& path)
 
 QImage Load(const std::string& name)
 {
-    // A widget loads the resources; any LED makes sure they are registered.
-    static const TComLed registersResources;
-    return QImage(ResourcePath(name));
+    return LoadGlyphResource(name.c_str());
 }
 
 struct LampLook {
@@ -103,6 +101,8 @@ TEST(GlyphResourcesTest, KindsHaveTheirNamedResourcesAndCustomHasNone)
     EXPECT_STREQ(LedGlyphName(lkBulb, lsOn), "LEDBULBON");
     EXPECT_EQ(LedGlyphName(lkCustom, lsOn), nullptr);
     EXPECT_EQ(LedGlyphName(static_cast<TLedKind>(7), lsOn), nullptr);
+    EXPECT_TRUE(LoadGlyphResource(nullptr).isNull());
+    EXPECT_TRUE(LoadGlyphResource("LEDMISSING").isNull());
 }
 
 TEST(GlyphResourcesTest, TheWindowsPairIsAGreenOkDiscAndAPlainRedDisc)

@@ -36,6 +36,10 @@ using TLedStateEvent = std::function<void(cport::TObject* Sender, TLedState ASta
 
 // The resource names of a built-in kind's glyphs ("LEDREDON", "LEDREDOFF"); null for lkCustom.
 const char* LedGlyphName(TLedKind Kind, TLedState State);
+// A glyph bitmap of the program's resources by name: the twelve built-in ones, and the monitor window's
+// own pair "OKON" (a green disc with "OK") and "OKOFF" (a red disc), both 20 x 20 on white. A null
+// image when there is no such glyph.
+QImage LoadGlyphResource(const char* name);
 
 class TComLed : public QWidget, public cport::TComponent {
     Q_OBJECT
