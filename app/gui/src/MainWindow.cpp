@@ -1,5 +1,6 @@
 #include "varmio/MainWindow.h"
 
+#include "GroupBox.h"
 #include "LogMemo.h"
 #include "varmio/Application.h"
 #include "varmio/RecordLog.h"
@@ -163,7 +164,7 @@ void TForm1::BuildControls()
             break;
         }
         case ckGroupBox:
-            widget = new QGroupBox(caption, parent);
+            widget = new GroupBox(caption, parent);
             containers.insert(name, widget);
             break;
         case ckCheckListBox: {

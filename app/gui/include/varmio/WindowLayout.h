@@ -67,4 +67,5 @@ inline constexpr int kClockIntervalMs = 1000;
 QFont WindowFont();
 QColor WindowBackground();
 
+
 } // namespace varmio
