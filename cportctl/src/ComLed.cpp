@@ -180,6 +180,7 @@ void TComLed::FireDblClick()
 
 TComLed::TComLed(QWidget* parent) : QWidget(parent), m_ledLink(std::make_shared<TComLink>())
 {
+    InitGlyphResources(); // so that ":/glyphs/..." paths work for whoever made an LED
     resize(25, 25);
     PlaceLinkCallback();
     m_ringHoldTimer = new QTimer(this); // owned by this widget

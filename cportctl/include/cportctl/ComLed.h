@@ -38,7 +38,8 @@ using TLedStateEvent = std::function<void(cport::TObject* Sender, TLedState ASta
 const char* LedGlyphName(TLedKind Kind, TLedState State);
 // A glyph bitmap of the program's resources by name: the twelve built-in ones, and the monitor window's
 // own pair "OKON" (a green disc with "OK") and "OKOFF" (a red disc), both 20 x 20 on white. A null
-// image when there is no such glyph.
+// image when there is no such glyph. The resources (":/glyphs/NAME.bmp") are registered by the first
+// call of this, or the first LED made, whichever comes first.
 QImage LoadGlyphResource(const char* name);
 
 class TComLed : public QWidget, public cport::TComponent {
