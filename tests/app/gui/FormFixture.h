@@ -65,7 +65,6 @@ protected:
     // The clock's next reading: the queued ones in order, then the last one again.
     std::tm NextReading()
     {
-        ++m_readings;
         if (m_clock.size() > 1) {
             const std::tm t = m_clock.front();
             m_clock.pop_front();
@@ -89,6 +88,5 @@ protected:
     }
 
     std::deque<std::tm> m_clock{At(2026, 12, 7, 13, 5, 20)};
-    int m_readings = 0;
     std::unique_ptr<varmio::TForm1> m_form;
 };
