@@ -73,6 +73,7 @@ void DeviceCore::Reset()
     m_head = m_count = 0;
     m_capacity = kDefaultQueueSize;
     m_wakeLevel.reset();
+    m_stalled = false;
     m_rules = {};
     m_timeouts = {};
     m_mask = m_history = m_errors = 0;
@@ -107,7 +108,7 @@ bool DeviceCore::SetQueueSize(DWORD inQueue)
     m_ring = std::move(ring);
     m_head = 0;
     m_capacity = inQueue;
-    m_wakePending = true; // a feeder stalled on the old size may have room now
+    RoomChangedLocked();
     UnlockAndWake(lock);
     return true;
 }
@@ -150,7 +151,7 @@ bool DeviceCore::SetMask(DWORD mask)
 
 bool DeviceCore::WaitCommEvent(DWORD& mask, Overlapped& overlapped)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!overlapped.hEvent) return Fail(EINVAL);
     if (m_wait) return Fail(EINVAL); // one wait at a time
     if (m_mask == 0) {
@@ -171,6 +172,8 @@ bool DeviceCore::WaitCommEvent(DWORD& mask, Overlapped& overlapped)
     m_waitMask = &mask;
     m_wait = &overlapped;
     if (m_removed) CompleteWaitLocked(0, m_removed); // the removal is reported through this wait, once
+    RoomChangedLocked();
+    UnlockAndWake(lock);
     return Fail(kErrorIoPending);
 }
 
@@ -206,7 +209,8 @@ bool DeviceCore::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& ov
     pending.buffer = bytes;
     pending.count = count;
     pending.timeouts = m_timeouts;
-    if (m_reads.size() == 1) ArmLocked(m_reads.front(), m_clock());
+    if (m_reads.size() == 1) ServeReadsLocked(m_clock(), false);
+    RoomChangedLocked();
     UnlockAndWake(lock);
     return Fail(kErrorIoPending);
 }
@@ -234,7 +238,7 @@ bool DeviceCore::Purge(DWORD flags, const std::function<void()>& flushLine)
     if (flags & PURGE_RXCLEAR) {
         if (flushLine) flushLine();
         m_head = m_count = 0;
-        CheckWakeLevelLocked();
+        RoomChangedLocked();
     }
     UnlockAndWake(lock);
     return true;
@@ -290,8 +294,8 @@ void DeviceCore::Remove(int error)
     // Pending reads end now: with what is queued, or with the failure when nothing is.
     while (!m_reads.empty()) {
         PendingRead& read = m_reads.front();
-        const auto n = static_cast<DWORD>(std::min<std::size_t>(read.count, m_count));
-        CompleteReadLocked(read, n, n > 0 ? 0 : error);
+        const auto n = static_cast<DWORD>(std::min<std::size_t>(read.count - read.done, m_count));
+        CompleteReadLocked(read, n, n > 0 || read.done > 0 ? 0 : error);
         m_reads.pop_front();
     }
 }
@@ -306,7 +310,7 @@ void DeviceCore::WakeWhenCountAtMost(std::size_t level)
 {
     std::unique_lock lock(m_mutex);
     m_wakeLevel = m_wakeLevel ? std::min(*m_wakeLevel, level) : level;
-    CheckWakeLevelLocked();
+    RoomChangedLocked();
     UnlockAndWake(lock);
 }
 
@@ -375,12 +379,6 @@ DeviceCore::Space DeviceCore::FreeSpaceLocked()
     space.second = m_ring.data();
     space.secondSize = free - space.firstSize;
     return space;
-}
-
-void DeviceCore::StallLocked()
-{
-    const std::size_t level = m_capacity > 0 ? m_capacity - 1 : 0;
-    m_wakeLevel = m_wakeLevel ? std::min(*m_wakeLevel, level) : level;
 }
 
 void DeviceCore::CommitLocked(std::size_t written)
@@ -464,12 +462,19 @@ void DeviceCore::ServeReadsLocked(TimePoint now, bool arrival)
     while (!m_reads.empty()) {
         PendingRead& read = m_reads.front();
         if (!read.armed) ArmLocked(read, now);
+        const std::size_t wanted = read.count - read.done;
         const bool expired = (read.totalDeadline && now >= *read.totalDeadline) ||
                              (read.intervalDeadline && now >= *read.intervalDeadline);
-        if (m_count >= read.count || (read.anyByte && m_count > 0) || expired) {
-            CompleteReadLocked(read, static_cast<DWORD>(std::min<std::size_t>(read.count, m_count)), 0);
+        if (m_count >= wanted || (read.anyByte && m_count > 0) || expired) {
+            CompleteReadLocked(read, static_cast<DWORD>(std::min(wanted, m_count)), 0);
             m_reads.pop_front();
             continue;
+        }
+        // A read larger than the queue takes what a full queue holds, so that more can come.
+        if (m_count >= m_capacity && m_count > 0) {
+            const std::size_t n = m_count;
+            TakeLocked(read.buffer + read.done, n);
+            read.done += static_cast<DWORD>(n);
         }
         if (arrival && read.timeouts.ReadIntervalTimeout != 0 && !read.anyByte) {
             read.intervalDeadline = now + Ms(read.timeouts.ReadIntervalTimeout);
@@ -480,8 +485,9 @@ void DeviceCore::ServeReadsLocked(TimePoint now, bool arrival)
 
 void DeviceCore::CompleteReadLocked(PendingRead& read, DWORD count, int error)
 {
-    if (error == 0) TakeLocked(read.buffer, count);
-    Complete(*read.overlapped, error == 0 ? count : 0, error);
+    if (error == 0) TakeLocked(read.buffer + read.done, count);
+    // A failed read still reports the bytes it had already moved into its buffer.
+    Complete(*read.overlapped, read.done + (error == 0 ? count : 0), error);
 }
 
 void DeviceCore::AbortReadsLocked(int error)
@@ -501,13 +507,18 @@ void DeviceCore::TakeLocked(std::uint8_t* to, std::size_t count)
     m_head = (m_head + count) % m_ring.size();
     m_count -= count;
     if (m_count == 0) m_head = 0;
-    CheckWakeLevelLocked();
+    RoomChangedLocked();
 }
 
-void DeviceCore::CheckWakeLevelLocked()
+void DeviceCore::RoomChangedLocked()
 {
     if (m_wakeLevel && m_count <= *m_wakeLevel) {
         m_wakeLevel.reset();
+        m_wakePending = true;
+    }
+    // A full queue left bytes on the line. Someone waits for them: the feeder must fetch them now.
+    if (m_stalled && m_count < m_capacity && (m_wait || !m_reads.empty())) {
+        m_stalled = false;
         m_wakePending = true;
     }
 }

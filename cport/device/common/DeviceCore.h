@@ -53,9 +53,10 @@ public:
     DeviceCore(const DeviceCore&) = delete;
     DeviceCore& operator=(const DeviceCore&) = delete;
 
-    // Run, without the lock, when the feeder should look again: room appeared in the queue it filled,
-    // the queue fell to the level asked for by WakeWhenCountAtMost, a pending read got a deadline, or
-    // the event mask changed. Set it before the core is used.
+    // Run, without the lock, when the feeder should look again: room appeared in a queue found full
+    // while a wait or read is pending (with none pending, the next caller takes the bytes itself), the
+    // queue fell to the level asked for by WakeWhenCountAtMost, a pending read got a deadline, or the
+    // event mask changed. Set it before the core is used.
     void SetWakeHook(std::function<void()> hook);
 
     // A freshly opened device: empty queue of the default size, no mask, history or errors, zero
@@ -92,18 +93,16 @@ public:
 
     // Calls fill(space) under the lock; fill writes received bytes into the room, in order, and returns
     // how many it wrote. The bytes are then queued (NULs dropped under DiscardNull), raise their events
-    // and complete reads. Returns false without calling fill when the queue is full: the feeder stops
-    // and the wake hook runs once room appears. Holding the lock across fill makes a purge exact: bytes
-    // taken from the line before a purge are never queued after it.
+    // and complete reads. Returns false without calling fill when the queue is full: the feeder stops,
+    // and the wake hook runs once room appears while a wait or read is pending. Holding the lock across
+    // fill makes a purge exact: bytes taken from the line before a purge are never queued after it.
     template <typename Fill>
     bool Receive(Fill&& fill)
     {
         std::unique_lock lock(m_mutex);
         const Space space = FreeSpaceLocked();
-        if (space.Size() == 0) {
-            StallLocked();
-            return false;
-        }
+        m_stalled = space.Size() == 0;
+        if (m_stalled) return false;
         CommitLocked(fill(space));
         UnlockAndWake(lock);
         return true;
@@ -143,6 +142,7 @@ private:
         Overlapped* overlapped = nullptr;
         std::uint8_t* buffer = nullptr;
         DWORD count = 0;
+        DWORD done = 0; // bytes already moved into the buffer (a read larger than a full queue)
         COMMTIMEOUTS timeouts;
         bool armed = false;
         bool anyByte = false; // completes as soon as one byte is there
@@ -151,7 +151,6 @@ private:
     };
 
     Space FreeSpaceLocked();
-    void StallLocked();
     void CommitLocked(std::size_t written);
     void UnlockAndWake(std::unique_lock<std::mutex>& lock);
 
@@ -162,7 +161,7 @@ private:
     void CompleteReadLocked(PendingRead& read, DWORD count, int error);
     void AbortReadsLocked(int error);
     void TakeLocked(std::uint8_t* to, std::size_t count);
-    void CheckWakeLevelLocked();
+    void RoomChangedLocked();
 
     static void Complete(Overlapped& overlapped, DWORD transferred, int error);
     static void StartPending(Overlapped& overlapped);
@@ -179,6 +178,7 @@ private:
     std::size_t m_count = 0;
     std::size_t m_capacity = kDefaultQueueSize;
     std::optional<std::size_t> m_wakeLevel;
+    bool m_stalled = false; // the last feed found the queue full
 
     ReceiveRules m_rules;
     COMMTIMEOUTS m_timeouts;

@@ -185,6 +185,7 @@ bool FakeDevice::WaitCommEvent(DWORD& mask, Overlapped& overlapped)
         if (overlapped.hEvent) overlapped.hEvent->Reset();
         return false;
     }
+    Feed();
     return m_core->WaitCommEvent(mask, overlapped);
 }
 
@@ -195,6 +196,7 @@ bool FakeDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& ov
         if (overlapped.hEvent) overlapped.hEvent->Reset();
         return false;
     }
+    Feed();
     return m_core->ReadFile(buffer, count, read, overlapped);
 }
 
@@ -219,6 +221,7 @@ bool FakeDevice::PurgeComm(DWORD flags)
 bool FakeDevice::ClearCommError(DWORD& errors, COMSTAT& stat)
 {
     if (!Begin(opClearCommError, "ClearCommError()")) return false;
+    Feed();
     DWORD inQueue = 0;
     if (!m_core->ClearCommError(errors, inQueue)) return false;
     stat = COMSTAT{0, inQueue, 0};

@@ -87,8 +87,9 @@ public:
     void ClearFailures();
 
     // Bytes arriving on the line. They enter the input queue while the device is open and there is room;
-    // the rest waits on the line (as a sender held back by flow control) until room appears or the
-    // device opens. A purge of the input queue drops them too.
+    // the rest waits on the line (as a sender held back by flow control) until the device opens or room
+    // appears, and is fetched as the system device fetches it: by the next wait, read or ClearCommError,
+    // or at once when room appears while one is pending. A purge of the input queue drops them too.
     void Receive(std::string_view bytes);
     void Receive(const void* data, std::size_t size);
     // The modem input lines (MS_* bits). A change of CTS, DSR or RLSD raises EV_CTS, EV_DSR or EV_RLSD;

@@ -1,6 +1,8 @@
 // Event on POSIX: an eventfd whose counter is non-zero exactly while the event is set. Set adds one,
 // Reset reads the counter back to zero, and waiting is poll() for readability, which never consumes it,
-// so the event stays set for every waiter until someone resets it (manual reset).
+// so the event stays set for every waiter until someone resets it (manual reset). A flag mirrors the
+// state so that repeated Sets and Resets, and waits on a set event, cost no system call; each change
+// of flag and counter is made under a mutex, so the two never disagree for a waiter to see.
 
 #include "cport/Device.h"
 
@@ -42,6 +44,7 @@ int PollFor(pollfd* fds, nfds_t count, int timeoutMs)
 
 Event::Event(bool initiallySet)
     : m_handle(::eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK))
+    , m_set(initiallySet)
 {
     if (m_handle < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
@@ -53,25 +56,33 @@ Event::~Event()
 
 void Event::Set()
 {
+    if (m_set.load(std::memory_order_acquire)) return;
+    std::lock_guard lock(m_change);
+    if (m_set.load(std::memory_order_relaxed)) return;
     const std::uint64_t one = 1;
-    // Fails only when the counter would overflow, which leaves it set all the same.
+    // Cannot fail on a valid eventfd whose counter is zero.
     [[maybe_unused]] const auto written = ::write(Fd(m_handle), &one, sizeof one);
+    m_set.store(true, std::memory_order_release);
 }
 
 void Event::Reset()
 {
+    if (!m_set.load(std::memory_order_acquire)) return;
+    std::lock_guard lock(m_change);
+    if (!m_set.load(std::memory_order_relaxed)) return;
     std::uint64_t value = 0;
-    // EAGAIN means it was not set; nothing else can fail on a valid eventfd.
     [[maybe_unused]] const auto read = ::read(Fd(m_handle), &value, sizeof value);
+    m_set.store(false, std::memory_order_release);
 }
 
 bool Event::IsSet() const
 {
-    return Wait(0);
+    return m_set.load(std::memory_order_acquire);
 }
 
 bool Event::Wait(int timeoutMs) const
 {
+    if (IsSet()) return true;
     pollfd fd{Fd(m_handle), POLLIN, 0};
     return PollFor(&fd, 1, timeoutMs) > 0;
 }
@@ -86,7 +97,10 @@ int Event::WaitAny(std::initializer_list<const Event*> events, int timeoutMs)
         fds = large.data();
     }
     nfds_t count = 0;
-    for (const Event* e : events) fds[count++] = pollfd{Fd(e->m_handle), POLLIN, 0};
+    for (const Event* e : events) {
+        if (e->IsSet()) return static_cast<int>(count);
+        fds[count++] = pollfd{Fd(e->m_handle), POLLIN, 0};
+    }
 
     const int ready = PollFor(fds, count, timeoutMs);
     if (ready < 0) SetLastError(errno);

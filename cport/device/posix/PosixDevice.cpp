@@ -1,12 +1,20 @@
 // The system serial device on POSIX: a terminal device in raw mode, given Win32 meanings.
 //
-// A reader thread owns the receive path. It sleeps in epoll on the descriptor (edge-triggered) and on
-// a wake eventfd, moves received bytes into the DeviceCore's input queue, and completes waits and reads
-// from there. When the queue is full it stops reading, so the kernel's buffer fills and its flow
-// control holds the sender back; nothing is dropped. It wakes for nothing else, except to time a read
-// that has a timeout and, while the mask selects modem-line or error events on a device that has them,
-// to sample the line counters (TIOCGICOUNT) that the kernel keeps, so no change is missed between two
-// samples.
+// Received bytes reach the DeviceCore's input queue by two roads that share its lock, so order, events
+// and the queue bound are the same on both:
+// - A caller that comes for bytes (WaitCommEvent, ClearCommError, ReadFile) first takes what the kernel
+//   holds. While a stream flows, the caller thus never waits for another thread to be scheduled: it
+//   blocks only when the line has nothing, as a plain read() would.
+// - A reader thread serves the transfers left pending. It sleeps in epoll on the descriptor (one-shot
+//   and edge-triggered, armed whenever a wait or read goes pending) and on a wake eventfd, moves what
+//   arrives into the queue and completes waits and reads from there. When the queue is full it stops
+//   reading, so the kernel's buffer fills and its flow control holds the sender back; nothing is
+//   dropped. Bytes that arrive while nothing is pending wait in the kernel for the next caller, whose
+//   wait then reports their arrival at once, as Win32 reports an event that came between two waits.
+//   Under DTR handshaking or DSR sensitivity, where the moment of arrival matters, the reader stays
+//   armed. It wakes for nothing else, except to time a read that has a timeout and, while the mask
+//   selects modem-line or error events on a device that has them, to sample the line counters
+//   (TIOCGICOUNT) the kernel keeps, so no change is missed between two samples.
 //
 // Removal (USB adapter pulled, or a pseudo-terminal's other side closed) shows as a hang-up: the reader
 // queues what it can still read, then marks the device removed; every later call fails with ENODEV,
@@ -53,6 +61,8 @@ constexpr DWORD kCounterEvents = kModemEvents | EV_ERR | EV_BREAK;
 // A driver's rate may differ this much (in 1/1000) from the one asked for before it counts as refused.
 constexpr std::uint64_t kRateTolerancePerMille = 30;
 constexpr int kRemovedError = ENODEV;
+// The descriptor's epoll registration: one report per arming, on an edge.
+constexpr std::uint32_t kLineEvents = EPOLLIN | EPOLLET | EPOLLONESHOT;
 
 bool Fail(int error)
 {
@@ -119,6 +129,12 @@ private:
     bool ApplyTermios(const DCB& dcb);
     bool SetModemLine(int line, bool on);
 
+    // Takes what the kernel holds into the queue, on the caller's thread.
+    void Pull();
+    // Lets the reader see the next arrival (and a hang-up); safe from any thread.
+    void Arm();
+    LineRules Rules() const;
+
     // Reader thread.
     void RunReader(std::stop_token stop);
     void Drain();
@@ -144,6 +160,7 @@ private:
     // Reader thread only (and Open/Close, while it does not run).
     bool m_readable = false;
     bool m_hangup = false;
+    bool m_lineReported = false; // the one-shot registration has reported and is disarmed
     bool m_dtrOn = true;
     std::optional<Clock::time_point> m_nextSample;
     ParityMarkDecoder m_decoder;
@@ -185,7 +202,7 @@ bool PosixDevice::Open(const std::string& name)
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll < 0) return fail(errno);
     epoll_event line{};
-    line.events = EPOLLIN | EPOLLET;
+    line.events = kLineEvents;
     line.data.fd = m_fd;
     epoll_event wake{};
     wake.events = EPOLLIN;
@@ -199,6 +216,7 @@ bool PosixDevice::Open(const std::string& name)
     m_wake.Reset();
     m_readable = true; // bytes may already wait: the first pass reads until the kernel has none
     m_hangup = false;
+    m_lineReported = false;
     m_nextSample.reset();
     m_decoder.Reset();
     m_decoderActive = false;
@@ -318,7 +336,10 @@ bool PosixDevice::WaitCommEvent(DWORD& mask, Overlapped& overlapped)
         if (overlapped.hEvent) overlapped.hEvent->Reset();
         return false;
     }
-    return m_core.WaitCommEvent(mask, overlapped);
+    Pull();
+    if (m_core.WaitCommEvent(mask, overlapped)) return true;
+    if (GetLastError() == kErrorIoPending) Arm();
+    return false;
 }
 
 bool PosixDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped)
@@ -328,7 +349,10 @@ bool PosixDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& o
         if (overlapped.hEvent) overlapped.hEvent->Reset();
         return false;
     }
-    return m_core.ReadFile(buffer, count, read, overlapped);
+    if (m_core.Count() < count) Pull();
+    if (m_core.ReadFile(buffer, count, read, overlapped)) return true;
+    if (GetLastError() == kErrorIoPending) Arm();
+    return false;
 }
 
 bool PosixDevice::GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait)
@@ -350,12 +374,11 @@ bool PosixDevice::PurgeComm(DWORD flags)
 bool PosixDevice::ClearCommError(DWORD& errors, COMSTAT& stat)
 {
     if (!CheckOpen()) return false;
+    Pull();
     if (m_hasCounters && m_core.RemovedError() == 0) SampleLines(); // the errors up to this moment
     DWORD inQueue = 0;
     if (!m_core.ClearCommError(errors, inQueue)) return false;
-    int outQueue = 0;
-    if (::ioctl(m_fd, TIOCOUTQ, &outQueue) != 0) outQueue = 0;
-    stat = COMSTAT{0, inQueue, static_cast<DWORD>(outQueue)};
+    stat = COMSTAT{0, inQueue, 0}; // nothing is ever written through this device
     return true;
 }
 
@@ -372,6 +395,35 @@ bool PosixDevice::GetCommModemStatus(DWORD& status)
     return true;
 }
 
+LineRules PosixDevice::Rules() const
+{
+    std::lock_guard lock(m_lineMutex);
+    return m_rules;
+}
+
+void PosixDevice::Pull()
+{
+    if (m_core.RemovedError() != 0) return;
+    const LineRules rules = Rules();
+    for (;;) {
+        ssize_t got = 0;
+        int error = 0;
+        if (!m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, rules, got, error); })) return;
+        if (got > 0 || (got < 0 && error == EINTR)) continue;
+        // End of file or a failing read: a terminal says so only when it has hung up.
+        if (got == 0 || DeviceGone(error)) MarkRemoved();
+        return;
+    }
+}
+
+void PosixDevice::Arm()
+{
+    epoll_event line{};
+    line.events = kLineEvents;
+    line.data.fd = m_fd;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_fd, &line); // fails only once the device is removed
+}
+
 // ---- The reader thread -------------------------------------------------------------------------------
 
 void PosixDevice::RunReader(std::stop_token stop)
@@ -379,7 +431,14 @@ void PosixDevice::RunReader(std::stop_token stop)
     const int wakeFd = static_cast<int>(m_wake.NativeHandle());
     epoll_event events[4];
     while (!stop.stop_requested()) {
-        if (m_readable) Drain();
+        if (m_readable && m_core.RemovedError() == 0) Drain();
+        // The registration disarms itself on each report; it is wanted again while a transfer waits.
+        const LineRules rules = Rules();
+        if (m_lineReported && (m_core.HasPendingWait() || m_core.PendingReads() > 0 || rules.dsrSensitive ||
+                               rules.dtrHandshake)) {
+            m_lineReported = false;
+            Arm();
+        }
         const auto now = Clock::now();
         if (m_nextSample && now >= *m_nextSample && !SampleLines()) m_hangup = true;
         if (m_hangup && m_core.RemovedError() == 0) MarkRemoved();
@@ -396,7 +455,9 @@ void PosixDevice::RunReader(std::stop_token stop)
         for (int i = 0; i < n; ++i) {
             if (events[i].data.fd == wakeFd) {
                 m_wake.Reset();
+                m_readable = true; // room may have appeared that a caller's Pull found missing
             } else {
+                m_lineReported = true;
                 if (events[i].events & EPOLLIN) m_readable = true;
                 if (events[i].events & (EPOLLHUP | EPOLLERR)) m_readable = m_hangup = true;
             }
@@ -416,11 +477,7 @@ int PosixDevice::Timeout(Clock::time_point now) const
 
 void PosixDevice::Drain()
 {
-    LineRules rules;
-    {
-        std::lock_guard lock(m_lineMutex);
-        rules = m_rules;
-    }
+    const LineRules rules = Rules();
     for (;;) {
         ssize_t got = 0;
         int error = 0;
@@ -434,6 +491,7 @@ void PosixDevice::Drain()
             return;
         }
         // End of file or a failing read: a terminal says so only when it has hung up.
+        m_readable = false;
         MarkRemoved();
         return;
     }
@@ -516,11 +574,7 @@ bool PosixDevice::SampleLines()
 // holds no more than XonLim.
 void PosixDevice::DriveDtr()
 {
-    LineRules rules;
-    {
-        std::lock_guard lock(m_lineMutex);
-        rules = m_rules;
-    }
+    const LineRules rules = Rules();
     if (!rules.dtrHandshake || m_core.RemovedError() != 0) return;
     int dtr = TIOCM_DTR;
     if (m_dtrOn && m_core.FreeSpace() < rules.xoffLim) {
@@ -531,10 +585,9 @@ void PosixDevice::DriveDtr()
     }
 }
 
+// Any thread: the reader notices through the core and stops reading and sampling.
 void PosixDevice::MarkRemoved()
 {
-    m_readable = false;
-    m_nextSample.reset();
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_fd, nullptr); // a hung-up descriptor would report for ever
     m_core.Remove(kRemovedError);
 }

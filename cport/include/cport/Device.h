@@ -21,6 +21,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace cport::device {
@@ -142,7 +143,8 @@ inline constexpr DWORD PURGE_RXCLEAR = 0x0008; // empty the input queue
 // ---- Events --------------------------------------------------------------------------------------------
 // A manual-reset event object that threads wait on (a Win32 event; an eventfd on POSIX).
 // Set, Reset and the waits may be called from any thread. Throws std::system_error if the system
-// cannot create one.
+// cannot create one. Setting a set event, resetting a clear one, and waiting on a set one make no
+// system call.
 class Event {
 public:
     explicit Event(bool initiallySet);
@@ -166,6 +168,8 @@ public:
 
 private:
     std::intptr_t m_handle;
+    std::mutex m_change;             // makes each change of m_set and of the handle's state one step
+    std::atomic<bool> m_set{false};  // the handle is signalled exactly while this is true
 };
 
 // ---- Overlapped transfers --------------------------------------------------------------------------

@@ -93,6 +93,7 @@ TEST_F(DeviceCoreTest, EventWithNoWaitPendingIsReturnedByTheNextWaitAtOnce)
     // The history was handed over: the next wait pends.
     EXPECT_FALSE(core.WaitCommEvent(t.mask, t.ov));
     EXPECT_EQ(GetLastError(), kErrorIoPending);
+    core.AbortAll();
 }
 
 TEST_F(DeviceCoreTest, EventsOutsideTheMaskAreNeitherReportedNorRemembered)
@@ -362,18 +363,48 @@ TEST_F(DeviceCoreTest, PurgeRxClearEmptiesTheQueueSoTheNextReadSeesOnlyNewBytes)
     EXPECT_EQ(GetLastError(), EINVAL);
 }
 
-TEST_F(DeviceCoreTest, FullQueueTakesNothingMoreAndWakesTheFeederWhenRoomAppears)
+TEST_F(DeviceCoreTest, FullQueueWakesTheFeederWhenRoomAppearsWhileSomeoneWaits)
 {
     ASSERT_TRUE(core.SetQueueSize(8));
     ASSERT_TRUE(core.SetTimeouts(kAtOnce));
+    ASSERT_TRUE(core.SetMask(EV_RXCHAR));
     EXPECT_EQ(core.Append("0123456789", 10), 8u);
+    EXPECT_EQ(core.Append("89", 2), 0u) << "a full queue takes nothing";
+    Transfer t;
+    ASSERT_TRUE(core.WaitCommEvent(t.mask, t.ov));
     wakes = 0;
-    EXPECT_EQ(core.Append("89", 2), 0u);
-    EXPECT_EQ(wakes, 0);
     EXPECT_EQ(ReadNow(3), "012");
-    EXPECT_EQ(wakes, 1);
+    EXPECT_EQ(wakes, 0) << "nobody waits: the next caller fetches the rest itself";
+    ASSERT_FALSE(core.WaitCommEvent(t.mask, t.ov));
+    EXPECT_EQ(wakes, 1) << "a wait is pending while bytes sit on the line";
     EXPECT_EQ(core.Append("89", 2), 2u);
+    EXPECT_TRUE(t.event.IsSet());
     EXPECT_EQ(ReadNow(20), "3456789");
+}
+
+TEST_F(DeviceCoreTest, ReadLargerThanTheQueueTakesWhatAFullQueueHoldsUntilItHasAll)
+{
+    ASSERT_TRUE(core.SetQueueSize(4));
+    Transfer t;
+    char buffer[10] = {};
+    DWORD n = 0;
+    ASSERT_FALSE(core.ReadFile(buffer, 10, n, t.ov));
+    const std::string sent = "0123456789";
+    std::size_t at = 0;
+    for (int round = 0; round < 10 && at < sent.size(); ++round) {
+        at += core.Append(sent.data() + at, sent.size() - at);
+    }
+    ASSERT_EQ(at, sent.size()) << "the read must make room as the queue fills";
+    ASSERT_TRUE(core.GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(std::string(buffer, n), sent);
+
+    // Aborted part-way, it still reports the bytes it had taken.
+    ASSERT_FALSE(core.ReadFile(buffer, 10, n, t.ov));
+    EXPECT_EQ(core.Append("abcdef", 6), 4u);
+    ASSERT_TRUE(core.Purge(PURGE_RXABORT));
+    EXPECT_FALSE(core.GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(std::string(buffer, n), "abcd");
 }
 
 TEST_F(DeviceCoreTest, WakeWhenCountAtMostRunsOnceTheReaderHasDrainedToTheLevel)
