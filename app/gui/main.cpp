@@ -1,11 +1,50 @@
 // The monitor program: the application object and its one window.
+//
+// Without options it starts exactly as designed: port "COM12" preselected when the machine has it.
+// Two options make it usable without the relay on COM12:
+//   --port NAME  publishes NAME (a device under /dev or a path) in the port list and preselects it;
+//   --demo       runs the built-in relay simulator inside the program, publishes its terminal as a
+//                port and preselects it, so that one click on the LED shows live values.
 #include "varmio/Application.h"
+#include "varmio/DemoRelay.h"
 #include "varmio/MainWindow.h"
+#include "varmio/MonitorPort.h"
+
+#include <QCommandLineParser>
+
+#include <exception>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
     varmio::TApplication application(argc, argv);
+
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Shows and logs the OpenTherm traffic a relay sends to a serial port."));
+    options.addHelpOption();
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Run the built-in relay simulator and preselect its port."));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("List the port NAME and preselect it."),
+                                  QStringLiteral("NAME"));
+    options.addOption(demo);
+    options.addOption(port);
+    options.process(application);
+
+    // The ports this program provides are published before the window lists the ports.
+    std::unique_ptr<varmio::DemoRelay> relay;
+    std::unique_ptr<varmio::PublishedPort> named;
+    try {
+        if (options.isSet(demo)) relay = std::make_unique<varmio::DemoRelay>();
+        else if (options.isSet(port)) named = std::make_unique<varmio::PublishedPort>(options.value(port).toStdString());
+    } catch (...) {
+        varmio::ShowException(std::current_exception());
+        return 1;
+    }
+
     varmio::TForm1 form;
+    if (relay) form.PresetPort(relay->PortName());
+    if (named) form.PresetPort(named->Name());
     form.show();
-    return varmio::TApplication::exec();
+    const int result = varmio::TApplication::exec();
+    return result;
 }

@@ -1,5 +1,7 @@
 #include "varmio/Application.h"
 
+#include "cportctl/QtMainThread.h"
+
 #include <cstdio>
 #include <utility>
 
@@ -83,6 +85,8 @@ TApplication::TApplication(int& argc, char** argv)
       m_previousHandler(cport::SetApplicationExceptionHandler(
           [](cport::TObject* /*sender*/, const std::exception& e) { ShowException(e); }))
 {
+    // Port events handed over to the main thread run from Qt's event loop.
+    cportctl::InstallQtMainThreadQueue();
 }
 
 TApplication::~TApplication() { cport::SetApplicationExceptionHandler(std::move(m_previousHandler)); }

@@ -1,5 +1,7 @@
 #include "varmio/MainWindow.h"
 
+#include "cportctl/CPortCtl.h"
+
 #include "GroupBox.h"
 #include "LogMemo.h"
 #include "varmio/Application.h"
@@ -94,6 +96,7 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
 
     BuildMenu();
     BuildControls();
+    BuildConnectionPanel();
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -109,7 +112,11 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
     FormCreate(this);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The port closes while the LED and the selectors that show it still exist.
+    m_comPort1.reset();
+}
 
 void TForm1::BuildMenu()
 {

@@ -10,8 +10,11 @@
 #include "varmio/Monitor.h"
 #include "varmio/Regional.h"
 
+#include <array>
+#include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,6 +28,15 @@ class QListWidget;
 class QPlainTextEdit;
 class QSplitter;
 class QTimer;
+
+namespace cport {
+class TComPort;
+class TObject;
+} // namespace cport
+namespace cportctl {
+class TComComboBox;
+class TComLed;
+} // namespace cportctl
 
 namespace varmio {
 
@@ -57,6 +69,25 @@ public:
     void Save1Click(QObject* Sender);
     void exit1Click(QObject* Sender);
 
+    // The connection panel's handlers. ComLed1Click opens the port on the port selector's text, or
+    // closes it; it throws the port's EComPort when the port does not open (the LED hands that to the
+    // application's error box). ComPort1RxChar feeds at most one ReceiveBuffer of waiting bytes to
+    // the frame decoder; later receive events take the rest.
+    void ComLed1Click(cport::TObject* Sender);
+    void ComPort1RxChar(cport::TObject* Sender, std::int32_t Count);
+
+    // The connection panel's components. The port belongs to the window; it is closed and destroyed
+    // first when the window goes, while the controls that show it are still there.
+    cport::TComPort* ComPort1() const { return m_comPort1.get(); }
+    cportctl::TComComboBox* ComComboBox1() const { return m_comComboBox1; }
+    cportctl::TComComboBox* ComComboBox2() const { return m_comComboBox2; }
+    cportctl::TComLed* ComLed1() const { return m_comLed1; }
+    // Makes `name` the port to open: ComPort1's Port, and the port selector's item when the list
+    // has it (a program publishes the ports it provides before it creates the window).
+    void PresetPort(const std::string& name);
+
+    static constexpr std::size_t kReceiveBufferSize = 33;
+
     // The monitor core this window displays; the connection panel feeds it the received bytes.
     Monitor& Core() { return m_monitor; }
     const Monitor& Core() const { return m_monitor; }
@@ -81,6 +112,8 @@ public:
 
 private:
     void BuildControls();
+    void BuildConnectionPanel();
+    void ScheduleBacklogRead();
     void BuildMenu();
     QListWidget* CheckList(StatusList list) const;
     // The record log's full text, lines separated by LF, as the user sees it.
@@ -99,6 +132,13 @@ private:
     LogMemo* m_memo2 = nullptr;
     QFileDialog* m_saveDialog1 = nullptr;
     QTimer* m_timer1 = nullptr;
+
+    std::unique_ptr<cport::TComPort> m_comPort1;
+    cportctl::TComComboBox* m_comComboBox1 = nullptr;
+    cportctl::TComComboBox* m_comComboBox2 = nullptr;
+    cportctl::TComLed* m_comLed1 = nullptr;
+    std::array<std::uint8_t, kReceiveBufferSize> m_receiveBuffer{}; // reused by every receive event
+    bool m_backlogReadQueued = false;
 };
 
 } // namespace varmio

@@ -1,0 +1,136 @@
+// The connection panel: the "Serial Port" group's port selector, speed selector and LED, bound to
+// the window's port ComPort1, and the two handlers that open or close the port and feed received
+// bytes to the frame decoder.
+
+#include "varmio/Application.h"
+#include "varmio/MainWindow.h"
+#include "varmio/MonitorPort.h"
+
+#include "cportctl/CPortCtl.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+
+namespace varmio {
+namespace {
+
+// Positions and sizes within GroupBox4.
+struct PanelPlace {
+    int Left, Top, Width, Height;
+};
+constexpr PanelPlace kComComboBox1{8, 28, 65, 21};
+constexpr PanelPlace kComComboBox2{80, 28, 73, 21};
+constexpr PanelPlace kComLed1{160, 24, 25, 25};
+
+// The LED's own glyphs: a green disc with "OK" when open, a plain red disc when closed.
+constexpr const char* kGlyphOn = "OKON";
+constexpr const char* kGlyphOff = "OKOFF";
+
+void Place(QWidget* widget, const PanelPlace& place)
+{
+    widget->setGeometry(place.Left, place.Top, place.Width, place.Height);
+}
+
+} // namespace
+
+void TForm1::BuildConnectionPanel()
+{
+    // In the stored window's order: the group's controls, then the port, which the controls refer to.
+    m_comComboBox1 = new cportctl::TComComboBox(m_groupBox4);
+    m_comComboBox2 = new cportctl::TComComboBox(m_groupBox4);
+    m_comLed1 = new cportctl::TComLed(m_groupBox4);
+    m_comPort1 = std::make_unique<cport::TComPort>();
+
+    m_comComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
+    m_comComboBox1->SetName("ComComboBox1");
+    m_comComboBox2->setObjectName(QStringLiteral("ComComboBox2"));
+    m_comComboBox2->SetName("ComComboBox2");
+    m_comLed1->setObjectName(QStringLiteral("ComLed1"));
+    m_comLed1->SetName("ComLed1");
+    m_comPort1->SetName("ComPort1");
+    Place(m_comComboBox1, kComComboBox1);
+    Place(m_comComboBox2, kComComboBox2);
+    Place(m_comLed1, kComLed1);
+    m_comLed1->setCursor(Qt::PointingHandCursor);
+
+    // Every stored property is read while the components are loading; a reference to the port, which
+    // comes later in the stored window, is resolved once all have been read, so each selector then
+    // shows the item matching the port's value (or none), and the LED binds without reading a signal.
+    cport::TComponent::LoadGroup({m_comComboBox1, m_comComboBox2, m_comLed1, m_comPort1.get()}, [this] {
+        m_comComboBox1->SetComProperty(cportctl::cpPort);
+        m_comComboBox1->SetAutoApply(true);
+        m_comComboBox1->SetText(kDesignPortName);
+        m_comComboBox1->SetStyle(cportctl::csDropDownList);
+        m_comComboBox1->SetItemIndex(0);
+
+        m_comComboBox2->SetComProperty(cportctl::cpBaudRate);
+        m_comComboBox2->SetAutoApply(true);
+        m_comComboBox2->SetText(cport::BaudRateToText(kDesignBaudRate));
+        m_comComboBox2->SetStyle(cportctl::csDropDownList);
+        m_comComboBox2->SetItemIndex(kDesignBaudRate);
+
+        m_comLed1->SetLedSignal(cportctl::lsConn);
+        m_comLed1->SetKind(cportctl::lkCustom);
+        m_comLed1->SetGlyphOn(cportctl::LoadGlyphResource(kGlyphOn));
+        m_comLed1->SetGlyphOff(cportctl::LoadGlyphResource(kGlyphOff));
+        m_comLed1->SetOnClick([this](cport::TObject* Sender) { ComLed1Click(Sender); });
+
+        ApplyMonitorPortSettings(*m_comPort1);
+        m_comPort1->SetOnRxChar([this](cport::TObject* Sender, std::int32_t Count) { ComPort1RxChar(Sender, Count); });
+
+        m_comComboBox1->SetComPort(m_comPort1.get());
+        m_comComboBox2->SetComPort(m_comPort1.get());
+        m_comLed1->SetComPort(m_comPort1.get());
+    });
+
+    // Tab order within the group: the two selectors, then the date-time box.
+    setTabOrder(m_comComboBox1, m_comComboBox2);
+    setTabOrder(m_comComboBox2, m_edit8);
+}
+
+void TForm1::ComLed1Click(cport::TObject* /*Sender*/)
+{
+    if (m_comPort1->Connected()) {
+        m_comPort1->ClosePort();
+        return;
+    }
+    // No port selected gives an empty name, which the port refuses to open.
+    m_comPort1->SetPort(m_comComboBox1->Text());
+    m_comPort1->OpenPort();
+}
+
+void TForm1::ComPort1RxChar(cport::TObject* /*Sender*/, std::int32_t /*Count*/)
+{
+    const std::int32_t n = m_comPort1->ReadData(m_receiveBuffer.data(), static_cast<std::int32_t>(m_receiveBuffer.size()));
+    for (std::int32_t i = 0; i < n; ++i) m_monitor.ProcessFrameByte(m_receiveBuffer[static_cast<std::size_t>(i)]);
+    if (n == static_cast<std::int32_t>(m_receiveBuffer.size())) ScheduleBacklogRead();
+}
+
+void TForm1::ScheduleBacklogRead()
+{
+    // The port announces bytes when they arrive, not while they wait: a burst larger than the buffer
+    // would otherwise sit in the port until the next arrival. One more receive event is queued
+    // behind whatever the window has to do, so the window stays responsive while the burst drains
+    // in buffer-sized steps, in order.
+    if (m_backlogReadQueued) return;
+    m_backlogReadQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_backlogReadQueued = false;
+            RunHandler([this] {
+                if (!m_comPort1->Connected()) return;
+                if (const std::int32_t waiting = m_comPort1->BytesWaiting(); waiting > 0)
+                    ComPort1RxChar(m_comPort1.get(), waiting);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm1::PresetPort(const std::string& name)
+{
+    m_comPort1->SetPort(name);
+    m_comComboBox1->SyncWithPort();
+}
+
+} // namespace varmio
