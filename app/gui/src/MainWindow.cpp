@@ -16,7 +16,6 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -211,7 +210,7 @@ void TForm1::BuildControls()
         if (spec.Flags & cfBold)
             SetBold(widget);
         if (docked) {
-            QSplitter* dock = docks.value(spec.Parent.empty() ? QString() : parentName);
+            QSplitter* dock = docks.value(parentName);
             dock->addWidget(widget);
             dock->setStretchFactor(dock->indexOf(widget), (spec.Flags & cfAlignClient) ? 1 : 0);
         } else if (spec.Kind != ckStatusBar) {
@@ -231,7 +230,7 @@ void TForm1::BuildControls()
         QList<int> sizes;
         for (int i = 0; i < dock->count(); ++i) {
             const ControlSpec* docked = FindControlSpec(dock->widget(i)->objectName().toStdString());
-            sizes.append(docked != nullptr ? docked->Width : spec.Left);
+            sizes.append(docked != nullptr ? docked->Width : spec.Left); // the fixed pane ends at the handle
             if (docked != nullptr && i > 0 && docked->Left == spec.Left + spec.Width)
                 dock->handle(i)->setObjectName(Text(spec.Name));
         }
@@ -250,8 +249,8 @@ void TForm1::BuildControls()
 
     // The logs take their time stamps from whatever Edit8 shows, typed text included.
     connect(m_edit8, &QLineEdit::textChanged, this, [this](const QString& text) { m_dateTimeText = text.toStdString(); });
-    connect(findChild<QPushButton*>(QStringLiteral("Button1")), &QPushButton::clicked, this,
-            [this] { RunHandler([this] { Button1Click(findChild<QPushButton*>(QStringLiteral("Button1"))); }); });
+    auto* button1 = findChild<QPushButton*>(QStringLiteral("Button1"));
+    connect(button1, &QPushButton::clicked, this, [this, button1] { RunHandler([this, button1] { Button1Click(button1); }); });
     connect(m_memo1, &LogMemo::doubleClicked, this, [this] { RunHandler([this] { Memo1DblClick(m_memo1); }); });
     connect(m_memo2, &LogMemo::doubleClicked, this, [this] { RunHandler([this] { Memo2DblClick(m_memo2); }); });
 }
