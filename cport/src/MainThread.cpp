@@ -254,7 +254,9 @@ void THeadlessEventLoop::Quit(int exitCode)
     m_quit.Set();
 }
 
-bool THeadlessEventLoop::RunUntil(const std::function<bool()>& done, int timeoutMs)
+namespace {
+// Serves the queue until `done()`, waking for queued calls and, when given, for `alsoWake`.
+bool ServeUntil(const std::function<bool()>& done, const device::Event* alsoWake, int timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -264,22 +266,20 @@ bool THeadlessEventLoop::RunUntil(const std::function<bool()>& done, int timeout
         if (done()) return true;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
-        device::Event::WaitAny({&pending}, static_cast<int>(left));
+        if (alsoWake) device::Event::WaitAny({alsoWake, &pending}, static_cast<int>(left));
+        else device::Event::WaitAny({&pending}, static_cast<int>(left));
     }
+}
+} // namespace
+
+bool THeadlessEventLoop::RunUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    return ServeUntil(done, nullptr, timeoutMs);
 }
 
 bool THeadlessEventLoop::RunUntil(const device::Event& done, int timeoutMs)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const device::Event& pending = MainThreadQueue::QueueEvent();
-    for (;;) {
-        MainThreadQueue::ProcessQueuedCalls();
-        if (done.IsSet()) return true;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
-        device::Event::WaitAny({&done, &pending}, static_cast<int>(left));
-    }
+    return ServeUntil([&done] { return done.IsSet(); }, &done, timeoutMs);
 }
 
 std::size_t THeadlessEventLoop::ProcessEvents()

@@ -42,6 +42,17 @@ protected:
         return buffer;
     }
 
+    // Starts an 8-byte read that waits up to `totalMs` (on the fake's clock) for its bytes.
+    PAsyncIo StartWaitingRead(char (&buffer)[8], std::int32_t totalMs)
+    {
+        port->Timeouts().SetReadInterval(0);
+        port->Timeouts().SetReadTotalConstant(totalMs);
+        PAsyncIo record;
+        NewAsyncRecord(record);
+        EXPECT_EQ(port->BeginRead(buffer, 8, record), 0) << "pending, nothing read yet";
+        return record;
+    }
+
     TComLink rx;
     std::vector<bool> rxNotices;
 };
@@ -70,12 +81,8 @@ TEST_F(PortIoTest, AReadThatLeavesBytesQueuedTellsTheLinksNothing)
 
 TEST_F(PortIoTest, ReadDataWaitsAsTheTimeoutsSay)
 {
-    port->Timeouts().SetReadInterval(0);
-    port->Timeouts().SetReadTotalConstant(100);
-    PAsyncIo record;
-    NewAsyncRecord(record);
     char buffer[8];
-    EXPECT_EQ(port->BeginRead(buffer, 8, record), 0);
+    PAsyncIo record = StartWaitingRead(buffer, 100);
     EXPECT_EQ(fake->PendingReads(), 1u);
     fake->Receive("ab");
     fake->AdvanceTime(std::chrono::milliseconds(100));
@@ -87,12 +94,8 @@ TEST_F(PortIoTest, ReadDataWaitsAsTheTimeoutsSay)
 
 TEST_F(PortIoTest, AReadTheCloseAbortedCompletesAsAFailedRead)
 {
-    port->Timeouts().SetReadInterval(0);
-    port->Timeouts().SetReadTotalConstant(1000);
-    PAsyncIo record;
-    NewAsyncRecord(record);
     char buffer[8];
-    port->BeginRead(buffer, 8, record);
+    PAsyncIo record = StartWaitingRead(buffer, 1000);
     port->CancelAllIO();
     try {
         port->CompleteAsync(record);

@@ -1,7 +1,6 @@
 // The main-thread queue, the send/reply sink and the headless event loop.
 
-#include "cport/Framework.h"
-#include "cport/MainThread.h"
+#include "PortTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,25 +13,8 @@
 namespace cport {
 namespace {
 
-constexpr int kDeadlineMs = 10000;
-
-// Collects what reaches the application's exception handler during a test.
-class ApplicationErrors {
-public:
-    ApplicationErrors()
-    {
-        m_previous = SetApplicationExceptionHandler([this](TObject* sender, const std::exception& e) {
-            messages.push_back(e.what());
-            senders.push_back(sender);
-        });
-    }
-    ~ApplicationErrors() { SetApplicationExceptionHandler(std::move(m_previous)); }
-    std::vector<std::string> messages;
-    std::vector<TObject*> senders;
-
-private:
-    TApplicationExceptionHandler m_previous;
-};
+using test::ApplicationErrors;
+using test::kDeadlineMs;
 
 class MainThreadQueueTest : public ::testing::Test {
 protected:
