@@ -152,9 +152,13 @@ TEST_P(PortHandOverTest, AClosingPortServesTheHandOverItFindsWaiting)
         port->Timeouts().SetReadInterval(0);
         port->Timeouts().SetReadTotalConstant(60000);
         port->SetOnRxChar([&](TObject* sender, std::int32_t) {
-            inHandler.Set();
+            auto& p = *static_cast<TCustomComPort*>(sender);
             char buffer[64];
-            static_cast<TCustomComPort*>(sender)->ReadData(buffer, sizeof buffer);
+            PAsyncIo record;
+            NewAsyncRecord(record);
+            p.BeginRead(buffer, sizeof buffer, record);
+            inHandler.Set(); // the read is pending: the close's abort will end it
+            p.CompleteAsync(record);
         });
     }
     Open(sync);
