@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
+cmake --build --preset release -j "$(nproc)" --target varmio varmio-log
 bin=build/release
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   if [ $# -gt 0 ]; then exec "$bin/app/varmio" --port "$1"; else exec "$bin/app/varmio" --demo; fi
