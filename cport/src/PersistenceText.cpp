@@ -28,7 +28,10 @@ std::string CharToText(char value)
 {
     const auto code = static_cast<unsigned char>(value);
     if (code >= 33 && code <= 127) return std::string(1, value);
-    return "#" + std::to_string(code);
+    // Appended rather than "#" + to_string(code), which GCC 12 at -O3 wrongly flags as an overlapping copy.
+    std::string text = "#";
+    text += std::to_string(code);
+    return text;
 }
 
 char TextToChar(std::string_view text)
