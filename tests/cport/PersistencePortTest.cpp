@@ -5,7 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -688,6 +694,124 @@ TEST_F(LoadingOntoAnOpenPort, ASettingTheDeviceRefusesStopsTheLoadAtItsKey)
     EXPECT_EQ(m_port.BaudRate(), br38400) << "the value stays stored";
     EXPECT_EQ(m_port.StopBits(), sbOneStopBit) << "the keys after it are not applied";
     EXPECT_TRUE(m_port.Connected());
+}
+
+// ---- Loading onto an open port on a pseudo-terminal ------------------------------------------------------
+
+// The master side of a pseudo-terminal; the port opens the slave by its path. The master reports the
+// line settings the slave was given.
+class Pty {
+public:
+    Pty() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
+    {
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) throw std::runtime_error("no pty");
+        m_path = ptsname(m_master);
+    }
+    ~Pty() { close(m_master); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    int Master() const { return m_master; }
+    termios Line() const
+    {
+        termios t{};
+        tcgetattr(m_master, &t);
+        return t;
+    }
+
+private:
+    int m_master;
+    std::string m_path;
+};
+
+// An ini section that notes the line settings of a pseudo-terminal each time a key is read.
+class ObservedIni : public TMemIniFile {
+public:
+    ObservedIni(std::string_view text, const Pty& pty) : TMemIniFile(text), m_pty(pty) {}
+    std::string ReadString(const std::string& Section, const std::string& Ident, const std::string& Default) override
+    {
+        speeds[Ident] = cfgetospeed(&(lines[Ident] = m_pty.Line()));
+        return TMemIniFile::ReadString(Section, Ident, Default);
+    }
+    std::map<std::string, termios> lines;
+    std::map<std::string, speed_t> speeds;
+
+private:
+    const Pty& m_pty;
+};
+
+TEST(LoadingOntoAnOpenPtyPort, ReconfiguresTheLineKeyByKeyAndReopensOnAChangedPort)
+{
+    Pty first;
+    Pty second;
+    std::vector<std::string> events;
+    TComPort port;
+    port.SetName("ComPort1");
+    port.SetPort(first.Path());
+    port.SetOnBeforeClose([&](TObject*) { events.push_back("BeforeClose"); });
+    port.SetOnAfterClose([&](TObject*) { events.push_back("AfterClose"); });
+    port.SetOnBeforeOpen([&](TObject*) { events.push_back("BeforeOpen"); });
+    port.SetOnAfterOpen([&](TObject*) { events.push_back("AfterOpen"); });
+    port.OpenPort();
+    events.clear();
+    const termios opened = first.Line();
+    ASSERT_EQ(cfgetospeed(&opened), B9600);
+
+    // A pseudo-terminal keeps the rate, the stop bits and RTS/CTS flow control (it holds every line at
+    // 8 data bits without parity).
+    ObservedIni ini("[ComPort1]\nPort=" + first.Path() + "\nBaudRate=115200\nStopBits=2\nFlowControl=Hardware\n", first);
+    port.LoadFromIniSection(ini);
+    EXPECT_TRUE(events.empty()) << "the same port is not reopened";
+    EXPECT_EQ(ini.speeds.at("BaudRate"), B9600);
+    EXPECT_EQ(ini.speeds.at("StopBits"), B115200) << "the rate reached the line before the next key was read";
+    EXPECT_FALSE(ini.lines.at("StopBits").c_cflag & CSTOPB);
+    EXPECT_TRUE(ini.lines.at("DataBits").c_cflag & CSTOPB);
+    EXPECT_FALSE(ini.lines.at("FlowControl").c_cflag & CRTSCTS);
+    EXPECT_TRUE(first.Line().c_cflag & CRTSCTS);
+
+    // A setting the device refuses stops the load at its key; the port stays open on its last good line.
+    TMemIniFile refused("[ComPort1]\nDataBits=7\nParity=Odd\n");
+    try {
+        port.LoadFromIniSection(refused);
+        FAIL() << "a pseudo-terminal refuses 7 data bits";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Message(), "SetCommState function failed (Error: 22)");
+    }
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(port.Parity().Bits(), prNone) << "the keys after the refused one are not applied";
+    const termios kept = first.Line();
+    EXPECT_EQ(cfgetospeed(&kept), B115200);
+    port.SetDataBits(dbEight);
+
+    TMemIniFile moved("[ComPort1]\nPort=" + second.Path() + "\n");
+    port.LoadFromIniSection(moved);
+    EXPECT_THAT(events, ElementsAre("BeforeClose", "AfterClose", "BeforeOpen", "AfterOpen"));
+    ASSERT_TRUE(port.Connected());
+    const termios reopened = second.Line();
+    EXPECT_EQ(cfgetospeed(&reopened), B115200) << "the new device is given the loaded settings";
+    EXPECT_TRUE(reopened.c_cflag & CSTOPB);
+    EXPECT_TRUE(reopened.c_cflag & CRTSCTS);
+
+    // The port now reads the second line: its event thread hands the arrival to the main thread.
+    std::string received;
+    device::Event arrived(false);
+    port.SetOnRxChar([&](TObject*, std::int32_t count) {
+        std::string chunk(static_cast<std::size_t>(count), '\0');
+        chunk.resize(static_cast<std::size_t>(port.ReadData(chunk.data(), count)));
+        received += chunk;
+        if (received.size() >= 3) arrived.Set();
+    });
+    ASSERT_EQ(write(second.Master(), "xyz", 3), 3);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!arrived.IsSet() && std::chrono::steady_clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        device::Event::WaitAny({&arrived, &MainThreadQueue::QueueEvent()}, static_cast<int>(left.count()) + 1);
+        MainThreadQueue::ProcessQueuedCalls();
+    }
+    EXPECT_EQ(received, "xyz");
+    port.ClosePort();
+    MainThreadQueue::ProcessQueuedCalls();
 }
 
 } // namespace
