@@ -213,7 +213,12 @@ TEST_F(PortPtyTest, ManyOpensAndClosesLeaveFilesAndMemoryWhereTheyWere)
         port->ClosePort();
     }
     EXPECT_EQ(OpenFileCount(), files);
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer holds freed memory back on purpose; its leak check covers this instead.
+    (void)memory;
+#else
     EXPECT_LT(ResidentKiB() - memory, 1024) << "KiB grown over 10 000 cycles";
+#endif
 }
 
 TEST_F(PortPtyTest, OpenAndCloseWhileBytesFlow)
@@ -316,24 +321,26 @@ TEST_F(PortPtyTest, PacketsAtLinePaceAllReachAHandlerThatReads33BytesPerEvent)
         }
     });
     const std::uint64_t written = packets * 7;
-    // Each arrival is one event; after the last one's handler ran, what is not read stays queued.
-    ASSERT_TRUE(loop.RunUntil(
-        [&] { return checker.received + static_cast<std::uint64_t>(port->BytesWaiting()) >= written; },
-        (seconds + 60) * 1000));
+    // Each arrival is one event whose handler reads up to 33 bytes, so once the events of the last
+    // arrivals have been handled, every byte has been read or waits, and fewer than 33 wait. (Until
+    // then more may wait for a moment: a check made between an arrival and its event's handler.)
+    std::int32_t left = 0;
+    const auto settledAt = [&](std::uint64_t total) {
+        left = port->BytesWaiting();
+        return checker.received + static_cast<std::uint64_t>(left) == total && left < 33;
+    };
+    ASSERT_TRUE(loop.RunUntil([&] { return settledAt(written); }, (seconds + 60) * 1000))
+        << "received " << checker.received << " of " << written << ", " << left << " waiting";
     writer.join();
     EXPECT_EQ(checker.mismatches, 0u);
-    const std::int32_t left = port->BytesWaiting();
-    EXPECT_LT(left, 33) << "what stays queued when the stream stops";
-    EXPECT_EQ(checker.received + static_cast<std::uint64_t>(left), written);
 
-    // A burst larger than one read leaves a rest under 33 bytes ...
+    // A burst larger than one read settles the same way ...
     std::vector<std::uint8_t> burst;
     FillStream(burst, written, 40);
     ASSERT_TRUE(pty.WriteAll(burst.data(), burst.size()));
-    ASSERT_TRUE(loop.RunUntil(
-        [&] { return checker.received + static_cast<std::uint64_t>(port->BytesWaiting()) >= written + 40; }, kDeadlineMs));
-    EXPECT_LT(port->BytesWaiting(), 33);
-    // ... which the next arrival delivers, in order.
+    ASSERT_TRUE(loop.RunUntil([&] { return settledAt(written + 40); }, kDeadlineMs))
+        << "received " << checker.received << " of " << written + 40 << ", " << left << " waiting";
+    // ... and what it left waiting is delivered, in order, by the next arrival.
     std::vector<std::uint8_t> next;
     FillStream(next, written + 40, 7);
     ASSERT_TRUE(pty.WriteAll(next.data(), next.size()));
