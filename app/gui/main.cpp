@@ -12,6 +12,7 @@
 
 #include <QCommandLineParser>
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -29,6 +30,10 @@ int main(int argc, char* argv[])
     options.addOption(demo);
     options.addOption(port);
     options.process(application);
+    if (options.isSet(demo) && options.isSet(port)) {
+        std::fputs("varmio: --demo and --port exclude each other\n", stderr);
+        return 2;
+    }
 
     // The ports this program provides are published before the window lists the ports.
     std::unique_ptr<varmio::DemoRelay> relay;
@@ -45,6 +50,5 @@ int main(int argc, char* argv[])
     if (relay) form.PresetPort(relay->PortName());
     if (named) form.PresetPort(named->Name());
     form.show();
-    const int result = varmio::TApplication::exec();
-    return result;
+    return varmio::TApplication::exec();
 }

@@ -113,7 +113,9 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
 
 TForm1::~TForm1()
 {
-    // The port closes while the LED and the selectors that show it still exist.
+    // The port closes while the LED and the selectors that show it still exist, and while it is
+    // still there for whatever runs as the LED repaints (a queued receive event, a click).
+    RunHandler([this] { m_comPort1->ClosePort(); });
     m_comPort1.reset();
 }
 

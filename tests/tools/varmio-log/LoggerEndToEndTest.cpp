@@ -21,7 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace varmio {
 namespace {
 
