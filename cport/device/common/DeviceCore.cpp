@@ -46,6 +46,13 @@ ReceiveRules ReceiveRulesOf(const DCB& dcb)
     return ReceiveRules{(dcb.Flags & fNull) != 0, (dcb.Flags & fAbortOnError) != 0, dcb.EvtChar};
 }
 
+DWORD ModemChangeEvents(DWORD before, DWORD after)
+{
+    const DWORD changed = before ^ after;
+    return ((changed & MS_CTS_ON) ? EV_CTS : 0) | ((changed & MS_DSR_ON) ? EV_DSR : 0) |
+           ((changed & MS_RLSD_ON) ? EV_RLSD : 0) | ((changed & after & MS_RING_ON) ? EV_RING : 0);
+}
+
 DeviceCore::DeviceCore(Clock clock)
     : m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); }))
     , m_ring(kDefaultQueueSize)

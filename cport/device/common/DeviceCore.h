@@ -36,6 +36,9 @@ struct ReceiveRules {
 int CheckDcb(const DCB& dcb);
 // The receive options of a DCB.
 ReceiveRules ReceiveRulesOf(const DCB& dcb);
+// The line events a change of the modem input lines (MS_* bits) raises: EV_CTS, EV_DSR and EV_RLSD
+// for a change either way, EV_RING when the ring indicator comes on.
+DWORD ModemChangeEvents(DWORD before, DWORD after);
 
 class DeviceCore {
 public:

@@ -273,11 +273,7 @@ void FakeDevice::SetModemStatus(DWORD status)
     DWORD events = 0;
     {
         std::lock_guard lock(m_mutex);
-        const DWORD changed = m_modem ^ status;
-        if (changed & MS_CTS_ON) events |= EV_CTS;
-        if (changed & MS_DSR_ON) events |= EV_DSR;
-        if (changed & MS_RLSD_ON) events |= EV_RLSD;
-        if (changed & status & MS_RING_ON) events |= EV_RING;
+        events = ModemChangeEvents(m_modem, status);
         m_modem = status;
     }
     if (events) m_core->RaiseEvents(events);

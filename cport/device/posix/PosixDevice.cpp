@@ -76,6 +76,13 @@ bool NoModemLines(int error)
     return error == ENOTTY || error == EINVAL;
 }
 
+// The MS_* form of the TIOCM_* input lines.
+DWORD ModemStatusOf(int lines)
+{
+    return ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+           ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+}
+
 // Errors with which a device says it is gone.
 bool DeviceGone(int error)
 {
@@ -155,7 +162,7 @@ private:
     mutable std::mutex m_lineMutex;
     LineRules m_rules;
     serial_icounter_struct m_counts{};
-    int m_lastModem = 0;
+    DWORD m_lastModem = 0; // MS_* bits at the last sample
 
     // Reader thread only (and Open/Close, while it does not run).
     bool m_readable = false;
@@ -195,7 +202,7 @@ bool PosixDevice::Open(const std::string& name)
     int modem = 0;
     m_hasModemLines = ::ioctl(m_fd, TIOCMGET, &modem) == 0;
     m_hasCounters = ::ioctl(m_fd, TIOCGICOUNT, &m_counts) == 0;
-    m_lastModem = modem;
+    m_lastModem = ModemStatusOf(modem);
     m_rules = {};
     m_dtrOn = true;
 
@@ -390,8 +397,7 @@ bool PosixDevice::GetCommModemStatus(DWORD& status)
         if (!NoModemLines(errno)) return Fail(errno);
         lines = 0; // no modem lines: every line reads off
     }
-    status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
-             ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    status = ModemStatusOf(lines);
     return true;
 }
 
@@ -556,12 +562,9 @@ bool PosixDevice::SampleLines()
             if (::ioctl(m_fd, TIOCMGET, &lines) != 0) {
                 failure = errno;
             } else {
-                const int changed = lines ^ m_lastModem;
-                if (changed & TIOCM_CTS) events |= EV_CTS;
-                if (changed & TIOCM_DSR) events |= EV_DSR;
-                if (changed & TIOCM_CAR) events |= EV_RLSD;
-                if (changed & lines & TIOCM_RNG) events |= EV_RING;
-                m_lastModem = lines;
+                const DWORD status = ModemStatusOf(lines);
+                events = ModemChangeEvents(m_lastModem, status);
+                m_lastModem = status;
             }
         }
     }

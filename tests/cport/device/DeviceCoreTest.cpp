@@ -1,6 +1,7 @@
 // The input queue, event history and overlapped completion that every device shares, driven directly
 // with a clock of the test's own.
 
+#include "DeviceTestSupport.h"
 #include "common/DeviceCore.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,7 @@
 namespace cport::device {
 namespace {
 
-// One overlapped transfer with its event, as a caller keeps it.
-struct Transfer {
-    Event event{true};
-    Overlapped ov;
-    DWORD mask = 0xDEAD;
-    Transfer() { ov.hEvent = &event; }
-};
+using namespace test;
 
 class DeviceCoreTest : public ::testing::Test {
 protected:
@@ -38,19 +33,7 @@ protected:
         core.ExpireDeadlines();
     }
 
-    std::string ReadNow(DWORD count)
-    {
-        Transfer t;
-        std::string bytes(count, '\0');
-        DWORD n = 0;
-        EXPECT_TRUE(core.ReadFile(bytes.data(), count, n, t.ov)) << GetLastError();
-        bytes.resize(n);
-        return bytes;
-    }
-
     void Append(const std::string& bytes) { ASSERT_EQ(core.Append(bytes.data(), bytes.size()), bytes.size()); }
-
-    static constexpr COMMTIMEOUTS kAtOnce{MAXDWORD, 0, 0, 0, 0};
 
     long long nowMs = 1000;
     int wakes = 0;
@@ -174,7 +157,7 @@ TEST_F(DeviceCoreTest, Rx80FullFiresWhenTheQueueCrossesTheMarkOnly)
     ASSERT_FALSE(core.WaitCommEvent(t.mask, t.ov));
     Append("c");
     EXPECT_FALSE(t.event.IsSet());
-    EXPECT_EQ(ReadNow(10).size(), 10u);
+    EXPECT_EQ(ReadNow(core, 10).size(), 10u);
     Append(std::string(9, 'd'));
     EXPECT_TRUE(t.event.IsSet());
 }
@@ -190,7 +173,7 @@ TEST_F(DeviceCoreTest, DiscardNullDropsNulBytesAndANulOnlyArrivalRaisesNothing)
     EXPECT_FALSE(t.event.IsSet());
     core.Append("a\0b\0\0c", 6);
     EXPECT_TRUE(t.event.IsSet());
-    EXPECT_EQ(ReadNow(10), "abc");
+    EXPECT_EQ(ReadNow(core, 10), "abc");
 }
 
 TEST_F(DeviceCoreTest, LineErrorsAreLatchedUntilTakenAndRaiseTheirEvents)
@@ -215,11 +198,11 @@ TEST_F(DeviceCoreTest, LineErrorsAreLatchedUntilTakenAndRaiseTheirEvents)
 TEST_F(DeviceCoreTest, ReadWithReturnAtOnceTimeoutsGivesWhatIsThereEvenNothing)
 {
     ASSERT_TRUE(core.SetTimeouts(kAtOnce));
-    EXPECT_EQ(ReadNow(33), "");
+    EXPECT_EQ(ReadNow(core, 33), "");
     Append("hello");
-    EXPECT_EQ(ReadNow(33), "hello");
+    EXPECT_EQ(ReadNow(core, 33), "hello");
     Append("0123456789");
-    EXPECT_EQ(ReadNow(4), "0123");
+    EXPECT_EQ(ReadNow(core, 4), "0123");
     EXPECT_EQ(core.Count(), 6u);
 }
 
@@ -357,7 +340,7 @@ TEST_F(DeviceCoreTest, PurgeRxClearEmptiesTheQueueSoTheNextReadSeesOnlyNewBytes)
     ASSERT_TRUE(core.Purge(PURGE_RXCLEAR | PURGE_TXCLEAR));
     EXPECT_EQ(core.Count(), 0u);
     Append("new");
-    EXPECT_EQ(ReadNow(20), "new");
+    EXPECT_EQ(ReadNow(core, 20), "new");
     EXPECT_FALSE(core.Purge(0));
     EXPECT_FALSE(core.Purge(0x10));
     EXPECT_EQ(GetLastError(), EINVAL);
@@ -373,13 +356,13 @@ TEST_F(DeviceCoreTest, FullQueueWakesTheFeederWhenRoomAppearsWhileSomeoneWaits)
     Transfer t;
     ASSERT_TRUE(core.WaitCommEvent(t.mask, t.ov));
     wakes = 0;
-    EXPECT_EQ(ReadNow(3), "012");
+    EXPECT_EQ(ReadNow(core, 3), "012");
     EXPECT_EQ(wakes, 0) << "nobody waits: the next caller fetches the rest itself";
     ASSERT_FALSE(core.WaitCommEvent(t.mask, t.ov));
     EXPECT_EQ(wakes, 1) << "a wait is pending while bytes sit on the line";
     EXPECT_EQ(core.Append("89", 2), 2u);
     EXPECT_TRUE(t.event.IsSet());
-    EXPECT_EQ(ReadNow(20), "3456789");
+    EXPECT_EQ(ReadNow(core, 20), "3456789");
 }
 
 TEST_F(DeviceCoreTest, ReadLargerThanTheQueueTakesWhatAFullQueueHoldsUntilItHasAll)
@@ -413,11 +396,11 @@ TEST_F(DeviceCoreTest, WakeWhenCountAtMostRunsOnceTheReaderHasDrainedToTheLevel)
     Append(std::string(100, 'z'));
     wakes = 0;
     core.WakeWhenCountAtMost(25);
-    ReadNow(70);
+    ReadNow(core, 70);
     EXPECT_EQ(wakes, 0);
-    ReadNow(5);
+    ReadNow(core, 5);
     EXPECT_EQ(wakes, 1);
-    ReadNow(5);
+    ReadNow(core, 5);
     EXPECT_EQ(wakes, 1);
 }
 
@@ -426,11 +409,11 @@ TEST_F(DeviceCoreTest, ShrinkingTheQueueKeepsEveryQueuedByte)
     ASSERT_TRUE(core.SetTimeouts(kAtOnce));
     ASSERT_TRUE(core.SetQueueSize(16));
     Append("abcdefghij");
-    ReadNow(6); // the ring now starts mid-buffer
+    ReadNow(core, 6); // the ring now starts mid-buffer
     Append("klmnopqrst");
     ASSERT_TRUE(core.SetQueueSize(4));
     EXPECT_EQ(core.FreeSpace(), 0u);
-    EXPECT_EQ(ReadNow(100), "ghijklmnopqrst");
+    EXPECT_EQ(ReadNow(core, 100), "ghijklmnopqrst");
     EXPECT_FALSE(core.SetQueueSize(DeviceCore::kMaxQueueSize + 1));
 }
 
@@ -446,7 +429,7 @@ TEST_F(DeviceCoreTest, StreamThroughAWrappingQueueArrivesUnchanged)
     while (received.size() < sent.size()) {
         const std::size_t chunk = std::min<std::size_t>(random() % 60, sent.size() - at);
         at += core.Append(sent.data() + at, chunk);
-        received += ReadNow(static_cast<DWORD>(random() % 70));
+        received += ReadNow(core, static_cast<DWORD>(random() % 70));
     }
     EXPECT_TRUE(received == sent);
 }
@@ -517,8 +500,8 @@ TEST_F(DeviceCoreTest, BytesQueuedBeforeRemovalCanStillBeRead)
     DWORD errors = 0, inQueue = 0;
     ASSERT_TRUE(core.ClearCommError(errors, inQueue));
     EXPECT_EQ(inQueue, 10u);
-    EXPECT_EQ(ReadNow(4), "last");
-    EXPECT_EQ(ReadNow(40), " words");
+    EXPECT_EQ(ReadNow(core, 4), "last");
+    EXPECT_EQ(ReadNow(core, 40), " words");
     char buffer[4];
     DWORD n = 0;
     EXPECT_FALSE(core.ReadFile(buffer, 4, n, t.ov));

@@ -1,5 +1,6 @@
 // The scripted fake device: its record of calls, its failure script and the line it simulates.
 
+#include "DeviceTestSupport.h"
 #include "FakeDevice.h"
 
 #include <gmock/gmock.h>
@@ -13,44 +14,14 @@ namespace cport::device {
 namespace {
 
 using ::testing::ElementsAre;
-
-struct Transfer {
-    Event event{true};
-    Overlapped ov;
-    DWORD mask = 0;
-    Transfer() { ov.hEvent = &event; }
-};
-
-DCB LineOf19200()
-{
-    DCB dcb;
-    dcb.BaudRate = 19200;
-    dcb.Flags = fBinary;
-    dcb.XonLim = dcb.XoffLim = 256;
-    dcb.ByteSize = 8;
-    dcb.XonChar = 17;
-    dcb.XoffChar = 19;
-    return dcb;
-}
-
-constexpr COMMTIMEOUTS kAtOnce{MAXDWORD, 0, 0, 100, 1000};
-
-std::string ReadNow(ISerialDevice& device, DWORD count)
-{
-    Transfer t;
-    std::string bytes(count, '\0');
-    DWORD n = 0;
-    EXPECT_TRUE(device.ReadFile(bytes.data(), count, n, t.ov)) << GetLastError();
-    bytes.resize(n);
-    return bytes;
-}
+using namespace test;
 
 TEST(FakeDeviceTest, RecordsEveryCallWithItsArgumentsInOrder)
 {
     FakeDevice fake;
     ASSERT_TRUE(fake.Open("COM12"));
     ASSERT_TRUE(fake.SetupComm(1024, 1024));
-    ASSERT_TRUE(fake.SetCommState(LineOf19200()));
+    ASSERT_TRUE(fake.SetCommState(Line(19200)));
     ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
     ASSERT_TRUE(fake.SetCommMask(0x05FF));
     ASSERT_TRUE(fake.PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
@@ -67,7 +38,7 @@ TEST(FakeDeviceTest, RecordsEveryCallWithItsArgumentsInOrder)
     EXPECT_THAT(fake.CallLog({FakeDevice::opOpen, FakeDevice::opClose}), ElementsAre("Open(COM12)", "Close()"));
     EXPECT_EQ(fake.CallCount(FakeDevice::opSetupComm), 1);
     EXPECT_EQ(fake.OpenName(), "COM12");
-    EXPECT_EQ(fake.CommState(), LineOf19200());
+    EXPECT_EQ(fake.CommState(), Line(19200));
     EXPECT_EQ(fake.CommTimeouts(), kAtOnce);
     EXPECT_EQ(fake.InQueueSize(), 1024u);
     fake.ClearCalls();
@@ -85,12 +56,12 @@ TEST(FakeDeviceTest, ScriptedFailureFailsTheCallWithItsNumberAndWithoutEffect)
 
     fake.FailCall(FakeDevice::opSetCommState, EINVAL, FakeDevice::kAlways);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(fake.SetCommState(LineOf19200()));
+        EXPECT_FALSE(fake.SetCommState(Line(19200)));
         EXPECT_EQ(GetLastError(), EINVAL);
     }
     EXPECT_EQ(fake.CommState(), DCB{});
     fake.ClearFailures();
-    EXPECT_TRUE(fake.SetCommState(LineOf19200()));
+    EXPECT_TRUE(fake.SetCommState(Line(19200)));
     EXPECT_EQ(fake.CallCount(FakeDevice::opSetCommState), 4) << "failed calls are recorded too";
 }
 
@@ -203,7 +174,7 @@ TEST(FakeDeviceTest, DsrSensitivityIgnoresBytesWhileDsrIsOff)
 {
     FakeDevice fake;
     ASSERT_TRUE(fake.Open("COM1"));
-    DCB dcb = LineOf19200();
+    DCB dcb = Line(19200);
     dcb.Flags |= fDsrSensitivity;
     ASSERT_TRUE(fake.SetCommState(dcb));
     ASSERT_TRUE(fake.SetCommTimeouts(kAtOnce));
@@ -245,7 +216,7 @@ TEST(FakeDeviceTest, RemovalFailsLaterCallsButCloseAndReopenWork)
     DWORD status = 0;
     EXPECT_FALSE(fake.GetCommModemStatus(status));
     EXPECT_EQ(GetLastError(), ENODEV);
-    EXPECT_FALSE(fake.SetCommState(LineOf19200()));
+    EXPECT_FALSE(fake.SetCommState(Line(19200)));
     EXPECT_FALSE(fake.SetupComm(64, 64));
     EXPECT_EQ(GetLastError(), ENODEV);
     EXPECT_TRUE(fake.PurgeComm(PURGE_TXABORT | PURGE_RXABORT));

@@ -1,7 +1,7 @@
 // The system device on pseudo-terminal pairs: the test writes on the master side what a serial line
 // would deliver, and the device under test opens the slave side.
 
-#include "cport/Device.h"
+#include "DeviceTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +22,9 @@
 namespace cport::device {
 namespace {
 
-constexpr int kPatienceMs = 20'000; // a generous deadline for conditions that should come at once
-constexpr COMMTIMEOUTS kAtOnce{MAXDWORD, 0, 0, 100, 1000};
+using namespace test;
 
-struct Transfer {
-    Event event{true};
-    Overlapped ov;
-    DWORD mask = 0;
-    Transfer() { ov.hEvent = &event; }
-};
+constexpr int kPatienceMs = 20'000; // a generous deadline for conditions that should come at once
 
 // A pseudo-terminal pair; the master side stands for the far end of the line.
 class PtyPair {
@@ -71,18 +65,6 @@ private:
     int m_master = -1;
     std::string m_slave;
 };
-
-DCB Line(DWORD rate)
-{
-    DCB dcb;
-    dcb.BaudRate = rate;
-    dcb.Flags = fBinary;
-    dcb.XonLim = dcb.XoffLim = 256;
-    dcb.ByteSize = 8;
-    dcb.XonChar = 17;
-    dcb.XoffChar = 19;
-    return dcb;
-}
 
 class PosixDeviceTest : public ::testing::Test {
 protected:
