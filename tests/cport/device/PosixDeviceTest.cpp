@@ -457,5 +457,34 @@ TEST_F(PosixDeviceTest, ReopeningManyTimesLeaksNoDescriptor)
     EXPECT_EQ(count(), before);
 }
 
+// ---- Real hardware: only when VARMIO_TEST_PORT names a serial port ------------------------------------
+
+TEST(PosixDeviceHardwareTest, NamedPortTakesLineSettingsAndReportsItsLines)
+{
+    const char* name = std::getenv("VARMIO_TEST_PORT");
+    if (!name || !*name) GTEST_SKIP() << "set VARMIO_TEST_PORT to a serial port (ttyUSB0, /dev/ttyS0) to run";
+    auto device = CreateSystemDevice();
+    ASSERT_TRUE(device->Open(name)) << std::strerror(GetLastError());
+    ASSERT_TRUE(device->SetupComm(1024, 1024));
+    for (DWORD rate : {9600u, 19200u, 115200u}) {
+        EXPECT_TRUE(device->SetCommState(Line(rate))) << rate << ": " << std::strerror(GetLastError());
+    }
+    DCB sevenEven = Line(19200); // a UART takes what a pseudo-terminal cannot
+    sevenEven.ByteSize = 7;
+    sevenEven.Parity = EVENPARITY;
+    sevenEven.Flags |= (DTR_CONTROL_ENABLE << fDtrControlShift) | (RTS_CONTROL_ENABLE << fRtsControlShift);
+    EXPECT_TRUE(device->SetCommState(sevenEven)) << std::strerror(GetLastError());
+    ASSERT_TRUE(device->SetCommTimeouts(kAtOnce));
+    ASSERT_TRUE(device->SetCommMask(0x05FF));
+    DWORD status = 0;
+    EXPECT_TRUE(device->GetCommModemStatus(status)) << std::strerror(GetLastError());
+    EXPECT_EQ(status & ~(MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON), 0u);
+    DWORD errors = 0;
+    COMSTAT stat;
+    EXPECT_TRUE(device->ClearCommError(errors, stat)) << std::strerror(GetLastError());
+    ASSERT_TRUE(device->SetCommMask(0));
+    EXPECT_TRUE(device->Close());
+}
+
 } // namespace
 } // namespace cport::device
