@@ -3,8 +3,7 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <array>
 #include <locale>
 #include <mutex>
 #include <numeric>
@@ -23,91 +22,64 @@ namespace {
 
 // ---- Case-insensitive order of the user's locale ----------------------------------------------------
 
-// The user's locale as the environment names it; the classic one when the environment names none
-// that the system knows.
-std::locale UserLocale()
+// The user's locale as the environment names it when first asked; the classic one when the
+// environment names none that the system knows.
+const std::locale& UserLocale()
 {
-    try {
-        return std::locale("");
-    } catch (const std::runtime_error&) {
-        return std::locale::classic();
-    }
+    static const std::locale locale = [] {
+        try {
+            return std::locale("");
+        } catch (const std::runtime_error&) {
+            return std::locale::classic();
+        }
+    }();
+    return locale;
 }
 
-// Decodes the component's 8-bit text (Windows-1250) into wide characters. A byte that the code page
-// leaves undefined stands for itself, so no two different names decode alike.
-class Cp1250Decoder {
-public:
-    Cp1250Decoder() : m_cd(iconv_open("WCHAR_T", "WINDOWS-1250")) {}
-    ~Cp1250Decoder()
-    {
-        if (m_cd != kNoConverter) iconv_close(m_cd);
-    }
-    Cp1250Decoder(const Cp1250Decoder&) = delete;
-    Cp1250Decoder& operator=(const Cp1250Decoder&) = delete;
-
-    std::wstring Decode(const std::string& text) const
-    {
-        std::wstring wide(text.size(), L'\0');
-        if (m_cd == kNoConverter) {
-            std::transform(text.begin(), text.end(), wide.begin(),
-                           [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
-            return wide;
+// The wide character of each byte of the component's 8-bit text (Windows-1250), built once. A byte
+// that the code page leaves undefined stands for itself, so no two different names decode alike.
+const std::array<wchar_t, 256>& Cp1250Characters()
+{
+    static const std::array<wchar_t, 256> table = [] {
+        std::array<wchar_t, 256> characters{};
+        for (std::size_t byte = 0; byte < characters.size(); ++byte) characters[byte] = static_cast<wchar_t>(byte);
+        const iconv_t cd = iconv_open("WCHAR_T", "WINDOWS-1250");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return characters;
+        for (std::size_t byte = 0x80; byte < characters.size(); ++byte) {
+            char in = static_cast<char>(byte);
+            wchar_t out = 0;
+            char* inPtr = &in;
+            char* outPtr = reinterpret_cast<char*>(&out);
+            std::size_t inLeft = 1;
+            std::size_t outLeft = sizeof out;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && outLeft == 0)
+                characters[byte] = out;
         }
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(text.data()); // iconv's signature; the input is not written
-        std::size_t inLeft = text.size();
-        char* out = reinterpret_cast<char*>(wide.data());
-        std::size_t outLeft = wide.size() * sizeof(wchar_t); // one wide character per byte suffices
-        while (inLeft > 0) {
-            if (iconv(m_cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
-            if (errno != EILSEQ && errno != EINVAL) break;
-            wchar_t self = static_cast<wchar_t>(static_cast<unsigned char>(*in));
-            std::memcpy(out, &self, sizeof self);
-            out += sizeof self;
-            outLeft -= sizeof self;
-            ++in;
-            --inLeft;
-        }
-        wide.resize(wide.size() - outLeft / sizeof(wchar_t));
-        return wide;
-    }
+        iconv_close(cd);
+        return characters;
+    }();
+    return table;
+}
 
-private:
-    static inline const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
-    iconv_t m_cd;
-};
-
-// The key by which a name sorts: folded to lower case, then transformed by the locale's collation,
-// so that comparing keys compares the names as the locale orders text, letter case aside.
-class CaseInsensitiveCollation {
-public:
-    CaseInsensitiveCollation()
-        : m_locale(UserLocale()), m_ctype(std::use_facet<std::ctype<wchar_t>>(m_locale)),
-          m_collate(std::use_facet<std::collate<wchar_t>>(m_locale))
-    {
-    }
-
-    std::wstring Key(const std::string& text) const
-    {
-        std::wstring wide = m_decoder.Decode(text);
-        m_ctype.tolower(wide.data(), wide.data() + wide.size());
-        return m_collate.transform(wide.data(), wide.data() + wide.size());
-    }
-
-private:
-    std::locale m_locale;
-    const std::ctype<wchar_t>& m_ctype;
-    const std::collate<wchar_t>& m_collate;
-    Cp1250Decoder m_decoder;
-};
+// The key by which a name sorts: decoded, folded to lower case, then transformed by the locale's
+// collation, so that comparing keys compares the names as the locale orders text, letter case aside.
+std::wstring CollationKey(const std::string& text)
+{
+    const std::locale& locale = UserLocale();
+    const std::array<wchar_t, 256>& characters = Cp1250Characters();
+    std::wstring wide(text.size(), L'\0');
+    std::transform(text.begin(), text.end(), wide.begin(),
+                   [&](char c) { return characters[static_cast<unsigned char>(c)]; });
+    std::use_facet<std::ctype<wchar_t>>(locale).tolower(wide.data(), wide.data() + wide.size());
+    return std::use_facet<std::collate<wchar_t>>(locale).transform(wide.data(), wide.data() + wide.size());
+}
 
 void SortCaseInsensitive(std::vector<std::string>& names)
 {
-    const CaseInsensitiveCollation collation;
     std::vector<std::wstring> keys;
     keys.reserve(names.size());
-    for (const std::string& name : names) keys.push_back(collation.Key(name));
+    for (const std::string& name : names) keys.push_back(CollationKey(name));
 
     std::vector<std::size_t> order(names.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
