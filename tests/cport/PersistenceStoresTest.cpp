@@ -330,16 +330,5 @@ TEST(TMemoryRegistry, AKeyWithoutWriteAccessRefusesEveryWrite)
     EXPECT_EQ(key.FindValue("CustomBaudRate"), nullptr);
 }
 
-TEST(TMemoryRegistry, DeletesValuesByName)
-{
-    TMemoryRegistry key;
-    key.WriteString("A", "1");
-    key.WriteString("B", "2");
-    EXPECT_TRUE(key.DeleteValue("a"));
-    EXPECT_FALSE(key.DeleteValue("a"));
-    ASSERT_EQ(key.Values().size(), 1u);
-    EXPECT_EQ(key.Values()[0].Name, "B");
-}
-
 } // namespace
 } // namespace cport
