@@ -189,7 +189,7 @@ bool DeviceCore::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& ov
     std::unique_lock lock(m_mutex);
     read = 0;
     if (!overlapped.hEvent || (!buffer && count > 0)) return Fail(EINVAL);
-    if (m_removed && m_count == 0) {
+    if (RemovedAndDrainedLocked()) {
         overlapped.hEvent->Reset();
         return Fail(m_removed);
     }
@@ -254,7 +254,7 @@ bool DeviceCore::Purge(DWORD flags, const std::function<void()>& flushLine)
 bool DeviceCore::ClearCommError(DWORD& errors, DWORD& inQueue)
 {
     std::lock_guard lock(m_mutex);
-    if (m_removed && m_count == 0) return Fail(m_removed);
+    if (RemovedAndDrainedLocked()) return Fail(m_removed);
     errors = std::exchange(m_errors, 0);
     inQueue = static_cast<DWORD>(m_count);
     return true;
@@ -305,6 +305,14 @@ void DeviceCore::Remove(int error)
         CompleteReadLocked(read, n, n > 0 || read.done > 0 ? 0 : error);
         m_reads.pop_front();
     }
+}
+
+// A removed device keeps handing out the bytes it received before, and answers "nothing waiting" once
+// they are gone, until a wait has reported the removal: the read that empties the queue is followed by
+// a count of what is left, and failing that count would lose the bytes the read has just taken.
+bool DeviceCore::RemovedAndDrainedLocked() const
+{
+    return m_removed && m_count == 0 && m_removalReported;
 }
 
 int DeviceCore::RemovedError() const

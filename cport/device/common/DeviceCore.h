@@ -164,6 +164,7 @@ private:
     void CompleteReadLocked(PendingRead& read, DWORD count, int error);
     void AbortReadsLocked(int error);
     void TakeLocked(std::uint8_t* to, std::size_t count);
+    bool RemovedAndDrainedLocked() const;
     void RoomChangedLocked();
 
     static void Complete(Overlapped& overlapped, DWORD transferred, int error);

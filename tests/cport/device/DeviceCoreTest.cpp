@@ -502,8 +502,16 @@ TEST_F(DeviceCoreTest, BytesQueuedBeforeRemovalCanStillBeRead)
     EXPECT_EQ(inQueue, 10u);
     EXPECT_EQ(ReadNow(core, 4), "last");
     EXPECT_EQ(ReadNow(core, 40), " words");
-    char buffer[4];
+    // The count that follows the read which emptied the queue must not fail, or the caller loses what
+    // that read took: "nothing waiting" until a wait has reported the removal.
+    ASSERT_TRUE(core.ClearCommError(errors, inQueue));
+    EXPECT_EQ(inQueue, 0u);
+    EXPECT_FALSE(core.WaitCommEvent(t.mask, t.ov));
+    ASSERT_TRUE(t.event.IsSet());
     DWORD n = 0;
+    EXPECT_FALSE(core.GetOverlappedResult(t.ov, n, false));
+    EXPECT_EQ(GetLastError(), ENODEV);
+    char buffer[4];
     EXPECT_FALSE(core.ReadFile(buffer, 4, n, t.ov));
     EXPECT_EQ(GetLastError(), ENODEV);
     EXPECT_FALSE(core.ClearCommError(errors, inQueue));
