@@ -59,12 +59,12 @@ QSplitter* NewDockSplitter(QWidget* parent)
     return splitter;
 }
 
-QListWidget* NewCheckList(const ControlSpec& spec, StatusList list, QWidget* parent)
+QListWidget* NewCheckList(const ControlSpec& row, StatusList list, QWidget* parent)
 {
     auto* box = new QListWidget(parent);
     box->setUniformItemSizes(true);
     box->setSelectionMode(QAbstractItemView::SingleSelection);
-    const int itemWidth = spec.Width - 2 * box->frameWidth();
+    const int itemWidth = row.Width - 2 * box->frameWidth();
     for (std::string_view caption : StatusItemCaptions(list)) {
         auto* item = new QListWidgetItem(Text(caption), box);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -153,21 +153,21 @@ void TForm1::BuildControls()
     QHash<QString, QSplitter*> docks;    // the splitter that holds each parent's docked children
     docks.insert(QString(), client);
 
-    for (const ControlSpec& spec : WindowLayout()) {
-        const QString name = Text(spec.Name);
-        const QString caption = Text(spec.Caption);
-        const QString parentName = Text(spec.Parent);
-        QWidget* parent = spec.Parent.empty() ? fixedPane : containers.value(parentName);
-        const bool docked = (spec.Flags & (cfAlignLeft | cfAlignRight | cfAlignClient)) != 0;
+    for (const ControlSpec& row : WindowLayout()) {
+        const QString name = Text(row.Name);
+        const QString caption = Text(row.Caption);
+        const QString parentName = Text(row.Parent);
+        QWidget* parent = row.Parent.empty() ? fixedPane : containers.value(parentName);
+        const bool docked = (row.Flags & (cfAlignLeft | cfAlignRight | cfAlignClient)) != 0;
         QWidget* widget = nullptr;
 
-        switch (spec.Kind) {
+        switch (row.Kind) {
         case ckLabel: widget = new QLabel(caption, parent); break;
         case ckEdit: widget = new QLineEdit(caption, parent); break;
         case ckButton: widget = new QPushButton(caption, parent); break;
         case ckCheckBox: {
             auto* box = new QCheckBox(caption, parent);
-            box->setChecked((spec.Flags & cfChecked) != 0);
+            box->setChecked((row.Flags & cfChecked) != 0);
             widget = box;
             break;
         }
@@ -176,8 +176,8 @@ void TForm1::BuildControls()
             containers.insert(name, widget);
             break;
         case ckCheckListBox: {
-            const auto list = static_cast<StatusList>(spec.Name == kCheckListNames[1]);
-            widget = NewCheckList(spec, list, parent);
+            const auto list = static_cast<StatusList>(row.Name == kCheckListNames[1]);
+            widget = NewCheckList(row, list, parent);
             break;
         }
         case ckPanel: {
@@ -195,13 +195,13 @@ void TForm1::BuildControls()
         }
         case ckSplitter: {
             QSplitter* dock = docks.value(parentName);
-            dock->setHandleWidth(spec.Width);
+            dock->setHandleWidth(row.Width);
             continue; // its handle exists once the docked control behind it is added
         }
         case ckMemo: widget = new LogMemo(parent); break;
         case ckStatusBar: {
             auto* bar = new QStatusBar(this);
-            bar->setFixedHeight(spec.Height);
+            bar->setFixedHeight(row.Height);
             setStatusBar(bar);
             widget = bar;
             break;
@@ -209,32 +209,32 @@ void TForm1::BuildControls()
         }
 
         widget->setObjectName(name);
-        if (spec.Flags & cfBold)
+        if (row.Flags & cfBold)
             SetBold(widget);
         if (docked) {
             QSplitter* dock = docks.value(parentName);
             dock->addWidget(widget);
-            dock->setStretchFactor(dock->indexOf(widget), (spec.Flags & cfAlignClient) ? 1 : 0);
-        } else if (spec.Kind != ckStatusBar) {
-            int width = spec.Width;
-            if (spec.Kind == ckLabel) // no caption is cut, whatever the substitute font's metrics
+            dock->setStretchFactor(dock->indexOf(widget), (row.Flags & cfAlignClient) ? 1 : 0);
+        } else if (row.Kind != ckStatusBar) {
+            int width = row.Width;
+            if (row.Kind == ckLabel) // no caption is cut, whatever the substitute font's metrics
                 width = std::max(width, widget->sizeHint().width());
-            widget->setGeometry(spec.Left, spec.Top, width, spec.Height);
+            widget->setGeometry(row.Left, row.Top, width, row.Height);
         }
     }
 
     // Name the splitter handles after the splitters of the design, and give the docked controls their
     // design widths: a handle sits at the left edge of the control docked right of it.
-    for (const ControlSpec& spec : WindowLayout()) {
-        if (spec.Kind != ckSplitter)
+    for (const ControlSpec& row : WindowLayout()) {
+        if (row.Kind != ckSplitter)
             continue;
-        QSplitter* dock = docks.value(Text(spec.Parent));
+        QSplitter* dock = docks.value(Text(row.Parent));
         QList<int> sizes;
         for (int i = 0; i < dock->count(); ++i) {
             const ControlSpec* docked = FindControlSpec(dock->widget(i)->objectName().toStdString());
-            sizes.append(docked != nullptr ? docked->Width : spec.Left); // the fixed pane ends at the handle
-            if (docked != nullptr && i > 0 && docked->Left == spec.Left + spec.Width)
-                dock->handle(i)->setObjectName(Text(spec.Name));
+            sizes.append(docked != nullptr ? docked->Width : row.Left); // the fixed pane ends at the handle
+            if (docked != nullptr && i > 0 && docked->Left == row.Left + row.Width)
+                dock->handle(i)->setObjectName(Text(row.Name));
         }
         dock->setSizes(sizes);
     }

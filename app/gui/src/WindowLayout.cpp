@@ -77,9 +77,9 @@ std::span<const ControlSpec> WindowLayout() { return kLayout; }
 
 const ControlSpec* FindControlSpec(std::string_view name)
 {
-    for (const ControlSpec& spec : kLayout) {
-        if (spec.Name == name)
-            return &spec;
+    for (const ControlSpec& row : kLayout) {
+        if (row.Name == name)
+            return &row;
     }
     return nullptr;
 }

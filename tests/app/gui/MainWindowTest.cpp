@@ -74,24 +74,24 @@ TEST_F(FormTest, EveryFixedControlSitsAtItsDesignedPlaceInItsDesignedFont)
 {
     m_form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
-    for (const ControlSpec& spec : varmio::WindowLayout()) {
-        if (spec.Flags & (varmio::cfAlignLeft | varmio::cfAlignRight | varmio::cfAlignClient | varmio::cfAlignBottom))
+    for (const ControlSpec& row : varmio::WindowLayout()) {
+        if (row.Flags & (varmio::cfAlignLeft | varmio::cfAlignRight | varmio::cfAlignClient | varmio::cfAlignBottom))
             continue;
-        const auto* control = m_form->findChild<QWidget*>(QString::fromUtf8(spec.Name.data(), spec.Name.size()));
-        ASSERT_NE(control, nullptr) << spec.Name;
+        const auto* control = m_form->findChild<QWidget*>(QString::fromUtf8(row.Name.data(), row.Name.size()));
+        ASSERT_NE(control, nullptr) << row.Name;
         const QWidget* parent = control->parentWidget();
-        if (!spec.Parent.empty()) {
-            EXPECT_EQ(parent->objectName().toStdString(), spec.Parent);
+        if (!row.Parent.empty()) {
+            EXPECT_EQ(parent->objectName().toStdString(), row.Parent);
         }
         const QRect place(control->mapTo(m_form.get(), QPoint()) - parent->mapTo(m_form.get(), QPoint()), control->size());
-        EXPECT_EQ(place.topLeft(), QPoint(spec.Left, spec.Top)) << spec.Name;
-        EXPECT_EQ(place.height(), spec.Height) << spec.Name;
+        EXPECT_EQ(place.topLeft(), QPoint(row.Left, row.Top)) << row.Name;
+        EXPECT_EQ(place.height(), row.Height) << row.Name;
         // A label is as wide as its caption: at least the designed width, never cut.
-        EXPECT_TRUE(spec.Kind == varmio::ckLabel ? place.width() >= spec.Width : place.width() == spec.Width) << spec.Name;
-        EXPECT_TRUE(control->isVisible()) << spec.Name;
-        EXPECT_EQ(control->font().pixelSize(), 11) << spec.Name;
-        const bool boldGroup = spec.Parent == "GroupBox1";
-        EXPECT_EQ(control->font().bold(), boldGroup || (spec.Flags & varmio::cfBold) != 0) << spec.Name;
+        EXPECT_TRUE(row.Kind == varmio::ckLabel ? place.width() >= row.Width : place.width() == row.Width) << row.Name;
+        EXPECT_TRUE(control->isVisible()) << row.Name;
+        EXPECT_EQ(control->font().pixelSize(), 11) << row.Name;
+        const bool boldGroup = row.Parent == "GroupBox1";
+        EXPECT_EQ(control->font().bold(), boldGroup || (row.Flags & varmio::cfBold) != 0) << row.Name;
     }
 }
 
