@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs the Debian 12 packages that building, running and testing need, when any is missing.
-# (locales: the locale sources from which the regional-settings tests build the locales they need.)
+# (locales: the locale sources from which the regional-settings tests build the locales they need;
+# python3: the test that redraws the LED glyphs and compares them with the committed bitmaps.)
 set -eu
 pkgs="cmake ninja-build g++ pkg-config qt6-base-dev libsimpleini-dev libcli11-dev libudev-dev
-      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth locales"
+      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth locales python3"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
