@@ -6,18 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 out=${1:-docs/window.png}
 
-scripts/install-deps.sh
-extra=""
-for p in xdotool imagemagick; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || extra="$extra $p"
-done
-if [ -n "$extra" ]; then
-  echo "Installing:$extra"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $extra
-fi
+scripts/install-deps.sh xdotool imagemagick
 
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target varmio -j "$(nproc)"
