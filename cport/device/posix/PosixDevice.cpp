@@ -23,6 +23,7 @@
 // Threads: see ISerialDevice. m_lineMutex is never held while calling into the core, nor taken inside it.
 
 #include "common/DeviceCore.h"
+#include "common/DeviceKinds.h"
 #include "posix/CustomRate.h"
 #include "posix/ParityMarks.h"
 #include "posix/Termios.h"
@@ -597,7 +598,7 @@ void PosixDevice::MarkRemoved()
 
 } // namespace
 
-std::unique_ptr<ISerialDevice> CreateSystemDevice()
+std::unique_ptr<ISerialDevice> CreateSerialDevice()
 {
     return std::make_unique<PosixDevice>();
 }

@@ -6,6 +6,7 @@
 #include "cport/Errors.h"
 #include "cport/Framework.h"
 #include "cport/MainThread.h"
+#include "cport/NetPort.h"
 #include "cport/Persistence.h"
 #include "cport/Registry.h"
 #include "cport/Set.h"

@@ -229,7 +229,8 @@ public:
     virtual bool GetCommModemStatus(DWORD& status) = 0;
 };
 
-// The platform's serial device (device/posix on Linux).
+// The device a port opens: picked by the port name at each open, the network device for a network
+// port name (NetPort.h), else the platform's serial device (device/posix on Linux).
 std::unique_ptr<ISerialDevice> CreateSystemDevice();
 
 // Makes the devices a port opens; the default makes CreateSystemDevice. Tests put a fake in place.

@@ -1,0 +1,645 @@
+// The network device: a serial line behind a TCP serial bridge, given Win32 meanings.
+//
+// `socket://HOST:PORT` passes bytes unchanged; line settings are checked and kept here (the bridge has
+// its own) and the modem lines read off. `rfc2217://HOST:PORT` speaks Telnet with the Com Port Control
+// option (ComPortControl.h): the open waits until the server has taken the option, line settings are
+// sent and the server's answers compared with them, a purge of the input asks the server to purge as
+// well, and the server's modem-state and line-state notifications become modem-line events and line
+// errors.
+//
+// Received bytes reach the DeviceCore's input queue as on a terminal device: a caller that comes for
+// bytes first takes what the socket holds, and a reader thread, armed by a one-shot epoll registration
+// only while a transfer waits (or an answer is awaited), serves the rest. A full queue stops reading,
+// so TCP's window holds the bridge back; nothing is dropped. The connection has TCP keepalive, so a
+// bridge that vanished without a word is noticed within about 30 s. An orderly close or a failure of
+// the connection is a removal (ECONNRESET for a close, else the socket's error): the wait reports it
+// once, the bytes received before it can still be read, later calls fail.
+//
+// Threads: see ISerialDevice. The Telnet state is guarded by m_telnetMutex, which is taken inside the
+// core's lock (while received bytes are parsed into the queue) or alone, never the other way round.
+
+#include "common/DeviceCore.h"
+#include "common/DeviceKinds.h"
+#include "net/ComPortControl.h"
+
+#include "cport/NetPort.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace cport::device {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace telnet;
+
+constexpr auto kConnectTimeout = std::chrono::seconds(5);
+// How long the server has to take the Com Port Control option, and to answer line settings.
+constexpr auto kNegotiationTimeout = std::chrono::seconds(3);
+constexpr auto kAnswerTimeout = std::chrono::seconds(3);
+constexpr auto kSendTimeout = std::chrono::seconds(2);
+// Keepalive: the first probe after 10 s of silence, then every 5 s; 4 unanswered probes end it (30 s).
+constexpr int kKeepIdleS = 10;
+constexpr int kKeepIntervalS = 5;
+constexpr int kKeepCount = 4;
+constexpr unsigned kUserTimeoutMs = 30'000; // unacknowledged commands give up as late
+// A rate the server reports may differ this much (in 1/1000) from the one asked for.
+constexpr std::uint64_t kRateTolerancePerMille = 30;
+// The events the reader's one-shot registration reports.
+constexpr std::uint32_t kLineEvents = EPOLLIN | EPOLLRDHUP | EPOLLET | EPOLLONESHOT;
+// The line errors the server is asked to report.
+constexpr std::uint8_t kLineStateMask = kLineOverrun | kLineParity | kLineFraming | kLineBreak;
+constexpr std::size_t kMaxChunk = 64 * 1024;
+
+bool Fail(int error)
+{
+    SetLastError(error);
+    return false;
+}
+
+int Remaining(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left, 0, 60'000));
+}
+
+// The resolver's failures as error numbers: a host that does not resolve is "no such device or address".
+int ResolverError(int code)
+{
+    switch (code) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+    case EAI_FAIL: return ENXIO;
+    case EAI_AGAIN: return EAGAIN;
+    case EAI_MEMORY: return ENOMEM;
+    case EAI_SYSTEM: return errno;
+    default: return EINVAL;
+    }
+}
+
+// Connects to the first address of `address` that answers within the connect timeout; 0 or an error.
+int Connect(const TNetPortAddress& address, int& fd)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(address.Port);
+    if (const int code = ::getaddrinfo(address.Host.c_str(), service.c_str(), &hints, &found)) {
+        // AI_ADDRCONFIG hides loopback-only families on hosts without other addresses: ask again without.
+        hints.ai_flags = AI_NUMERICSERV;
+        if (::getaddrinfo(address.Host.c_str(), service.c_str(), &hints, &found) != 0) return ResolverError(code);
+    }
+    const auto deadline = Clock::now() + kConnectTimeout;
+    int error = EHOSTUNREACH;
+    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (s < 0) {
+            error = errno;
+            continue;
+        }
+        int result = ::connect(s, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+        if (result == EINPROGRESS) {
+            pollfd p{s, POLLOUT, 0};
+            int n = 0;
+            while ((n = ::poll(&p, 1, Remaining(deadline))) < 0 && errno == EINTR) {
+            }
+            socklen_t size = sizeof result;
+            if (n == 0) result = ETIMEDOUT;
+            else if (n < 0 || ::getsockopt(s, SOL_SOCKET, SO_ERROR, &result, &size) != 0) result = errno;
+        }
+        if (result == 0) fd = s;
+        else {
+            ::close(s);
+            error = result;
+        }
+        if (Clock::now() >= deadline) break;
+    }
+    ::freeaddrinfo(found);
+    return fd >= 0 ? 0 : error;
+}
+
+void KeepAlive(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // commands are small and answered
+}
+
+// The Com Port Control values of a DCB.
+std::uint8_t ParityValue(std::uint8_t parity)
+{
+    return static_cast<std::uint8_t>(parity + 1); // none, odd, even, mark, space = 1..5
+}
+std::uint8_t StopSizeValue(std::uint8_t stopBits)
+{
+    return stopBits == TWOSTOPBITS ? 2 : stopBits == ONE5STOPBITS ? 3 : 1;
+}
+
+// What one received chunk brought besides data, applied to the core outside its lock.
+struct Notices {
+    DWORD events = 0;
+    DWORD errors = 0;
+};
+
+class NetDevice final : public ISerialDevice {
+public:
+    NetDevice()
+    {
+        m_core.SetWakeHook([this] { m_wake.Set(); });
+    }
+    ~NetDevice() override
+    {
+        if (m_fd >= 0) Close();
+    }
+
+    bool Open(const std::string& name) override;
+    bool Close() override;
+    bool IsOpen() const override { return m_fd >= 0; }
+    bool SetupComm(DWORD inQueue, DWORD /*outQueue: nothing is ever transmitted*/) override
+    {
+        return CheckOpen() && m_core.SetQueueSize(inQueue);
+    }
+    bool SetCommState(const DCB& dcb) override;
+    bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override
+    {
+        return CheckOpen() && m_core.SetTimeouts(timeouts);
+    }
+    bool SetCommMask(DWORD mask) override { return CheckOpen() && m_core.SetMask(mask); }
+    bool WaitCommEvent(DWORD& mask, Overlapped& overlapped) override;
+    bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) override;
+    bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) override
+    {
+        return m_core.GetOverlappedResult(overlapped, transferred, wait);
+    }
+    bool PurgeComm(DWORD flags) override;
+    bool ClearCommError(DWORD& errors, COMSTAT& stat) override;
+    bool GetCommModemStatus(DWORD& status) override;
+
+private:
+    bool CheckOpen() const { return m_fd >= 0 || Fail(EBADF); }
+    bool CheckPresent() const
+    {
+        if (!CheckOpen()) return false;
+        const int removed = m_core.RemovedError();
+        return removed == 0 || Fail(removed);
+    }
+    bool FailOpen(int error);
+    bool NegotiateOption();
+    bool SendOutboxLocked(); // m_telnetMutex held; false with the error set
+    bool AwaitAnswers(std::initializer_list<ComPortCommand> codes);
+
+    // Takes what the socket holds into the queue; false once the connection has ended.
+    void Pull();
+    std::size_t Fill(const DeviceCore::Space& space, ssize_t& got, int& error, Notices& notices);
+    void Apply(const Notices& notices);
+    void Arm();
+    void MarkRemoved(int error);
+
+    // Reader thread.
+    void RunReader(std::stop_token stop);
+    void Drain();
+    int Timeout(Clock::time_point now) const;
+
+    int m_fd = -1;
+    int m_epoll = -1;
+    TNetPortKind m_kind = npRaw;
+    Event m_wake{false};
+    DeviceCore m_core;
+    std::jthread m_reader;
+    std::vector<std::uint8_t> m_staging; // used under the core's lock only
+
+    std::mutex m_telnetMutex;
+    std::condition_variable m_answered;
+    ComPortClient m_telnet;
+    DWORD m_modemStatus = 0; // MS_* bits the server last reported
+    int m_awaitingAnswers = 0;
+    std::atomic<int> m_ended{0}; // the removal's error, readable under m_telnetMutex (the core's lock is not)
+
+    // Reader thread only (and Open/Close, while it does not run).
+    bool m_readable = false;
+    bool m_lineReported = false;
+};
+
+// ---- Open and close --------------------------------------------------------------------------------
+
+bool NetDevice::Open(const std::string& name)
+{
+    if (m_fd >= 0) return Fail(EBUSY);
+    const std::optional<TNetPortAddress> address = ParseNetPortName(name);
+    if (!address) return Fail(EINVAL);
+    m_kind = address->Kind;
+    m_core.Reset();
+    m_wake.Reset();
+    {
+        std::lock_guard lock(m_telnetMutex);
+        m_telnet = ComPortClient();
+        m_modemStatus = 0;
+        m_awaitingAnswers = 0;
+    }
+    m_ended = 0;
+    if (const int error = Connect(*address, m_fd)) return Fail(error);
+    KeepAlive(m_fd);
+
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) return FailOpen(errno);
+    epoll_event line{};
+    line.events = kLineEvents;
+    line.data.fd = m_fd;
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.fd = static_cast<int>(m_wake.NativeHandle());
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_fd, &line) != 0 ||
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, wake.data.fd, &wake) != 0) {
+        return FailOpen(errno);
+    }
+    if (m_kind == npRfc2217 && !NegotiateOption()) return FailOpen(GetLastError());
+
+    m_readable = true; // bytes may already wait
+    m_lineReported = false;
+    m_reader = std::jthread([this](std::stop_token stop) { RunReader(stop); });
+    return true;
+}
+
+bool NetDevice::FailOpen(int error)
+{
+    if (m_epoll >= 0) ::close(m_epoll);
+    m_epoll = -1;
+    ::close(m_fd);
+    m_fd = -1;
+    m_core.Reset();
+    return Fail(error);
+}
+
+// Offers the option and waits until the server takes it. A server that refuses it, or says nothing
+// Telnet at all (a raw bridge), cannot carry line settings: the open fails as an unsupported protocol.
+bool NetDevice::NegotiateOption()
+{
+    {
+        std::lock_guard lock(m_telnetMutex);
+        m_telnet.Start();
+        if (!SendOutboxLocked()) return false;
+    }
+    const auto deadline = Clock::now() + kNegotiationTimeout;
+    for (;;) {
+        Pull();
+        if (const int removed = m_core.RemovedError()) return Fail(removed);
+        const bool dataCame = m_core.Count() > 0;
+        {
+            std::lock_guard lock(m_telnetMutex);
+            // Refused, or data before any Telnet command (a raw bridge): no line settings can travel.
+            if (m_telnet.Refused() || (!m_telnet.SawCommand() && dataCame)) return Fail(EPROTONOSUPPORT);
+            if (m_telnet.Enabled()) {
+                // Line errors are reported only when asked for; the modem-state mask, set to all, makes
+                // the server report the lines as they are now.
+                m_telnet.SendByte(cpSetLineStateMask, kLineStateMask);
+                m_telnet.SendByte(cpSetModemStateMask, 0xFF);
+                return SendOutboxLocked();
+            }
+        }
+        pollfd p{m_fd, POLLIN, 0};
+        const int left = Remaining(deadline);
+        if (left == 0) return Fail(EPROTONOSUPPORT);
+        if (::poll(&p, 1, left) < 0 && errno != EINTR) return Fail(errno);
+    }
+}
+
+bool NetDevice::Close()
+{
+    if (!CheckOpen()) return false;
+    m_reader.request_stop();
+    m_wake.Set();
+    m_reader.join();
+    m_core.AbortAll();
+    ::close(m_epoll);
+    m_epoll = -1;
+    ::close(m_fd);
+    m_fd = -1;
+    m_wake.Reset();
+    return true;
+}
+
+// ---- Settings ---------------------------------------------------------------------------------------
+
+bool NetDevice::SetCommState(const DCB& dcb)
+{
+    if (!CheckPresent()) return false;
+    if (const int error = CheckDcb(dcb)) return Fail(error);
+    if (m_kind == npRfc2217) {
+        {
+            std::lock_guard lock(m_telnetMutex);
+            for (const ComPortCommand code : {cpSetBaudRate, cpSetDataSize, cpSetParity, cpSetStopSize})
+                m_telnet.ForgetAnswer(code);
+            m_telnet.SendBaudRate(dcb.BaudRate);
+            m_telnet.SendByte(cpSetDataSize, dcb.ByteSize);
+            m_telnet.SendByte(cpSetParity, ParityValue(dcb.Parity));
+            m_telnet.SendByte(cpSetStopSize, StopSizeValue(dcb.StopBits));
+            // Flow control out, then in; then the output lines (a handshake leaves RTS to the server).
+            m_telnet.SendByte(cpSetControl, (dcb.Flags & fOutxCtsFlow) ? 3 : (dcb.Flags & fOutX) ? 2 : 1);
+            const DWORD rts = dcb.RtsControl();
+            m_telnet.SendByte(cpSetControl, rts == RTS_CONTROL_HANDSHAKE ? 16 : (dcb.Flags & fInX) ? 15 : 14);
+            m_telnet.SendByte(cpSetControl, dcb.DtrControl() == DTR_CONTROL_DISABLE ? 9 : 8);
+            if (rts != RTS_CONTROL_HANDSHAKE) m_telnet.SendByte(cpSetControl, rts == RTS_CONTROL_DISABLE ? 12 : 11);
+            if (!SendOutboxLocked()) return false;
+        }
+        // The lines' own answers are not awaited: a server in front of a line without modem lines gives none.
+        if (!AwaitAnswers({cpSetBaudRate, cpSetDataSize, cpSetParity, cpSetStopSize})) return false;
+        std::lock_guard lock(m_telnetMutex);
+        const std::uint64_t rate = *m_telnet.Answer(cpSetBaudRate);
+        const std::uint64_t diff = rate > dcb.BaudRate ? rate - dcb.BaudRate : dcb.BaudRate - rate;
+        const bool same = diff * 1000 <= std::uint64_t{dcb.BaudRate} * kRateTolerancePerMille &&
+                          *m_telnet.Answer(cpSetDataSize) == dcb.ByteSize &&
+                          *m_telnet.Answer(cpSetParity) == ParityValue(dcb.Parity) &&
+                          *m_telnet.Answer(cpSetStopSize) == StopSizeValue(dcb.StopBits);
+        if (!same) return Fail(EINVAL); // the server holds other settings than those asked for
+    }
+    m_core.SetReceiveRules(ReceiveRulesOf(dcb));
+    return true;
+}
+
+// Waits until the server has answered each of `codes`, reading on this thread and, while this one
+// waits, on the reader's. False with ETIMEDOUT when an answer does not come, or with the removal.
+bool NetDevice::AwaitAnswers(std::initializer_list<ComPortCommand> codes)
+{
+    {
+        std::lock_guard lock(m_telnetMutex);
+        ++m_awaitingAnswers;
+    }
+    m_wake.Set(); // the reader arms itself while answers are awaited
+    Pull();
+    const auto deadline = Clock::now() + kAnswerTimeout;
+    std::unique_lock lock(m_telnetMutex);
+    const bool answered = m_answered.wait_until(lock, deadline, [&] {
+        return m_ended.load() != 0 ||
+               std::all_of(codes.begin(), codes.end(), [&](ComPortCommand c) { return m_telnet.Answer(c).has_value(); });
+    });
+    --m_awaitingAnswers;
+    if (const int removed = m_core.RemovedError()) return Fail(removed);
+    return answered || Fail(ETIMEDOUT);
+}
+
+bool NetDevice::SendOutboxLocked()
+{
+    const std::vector<std::uint8_t> bytes = m_telnet.TakeOutput();
+    const auto deadline = Clock::now() + kSendTimeout;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::send(m_fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            at += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{m_fd, POLLOUT, 0};
+            const int left = Remaining(deadline);
+            if (left == 0 || ::poll(&p, 1, left) == 0) return Fail(ETIMEDOUT);
+            continue;
+        }
+        return Fail(n < 0 ? errno : EPIPE);
+    }
+    return true;
+}
+
+// ---- Transfers and state ----------------------------------------------------------------------------
+
+bool NetDevice::WaitCommEvent(DWORD& mask, Overlapped& overlapped)
+{
+    if (!CheckOpen()) {
+        if (overlapped.hEvent) overlapped.hEvent->Reset();
+        return false;
+    }
+    Pull();
+    if (m_core.WaitCommEvent(mask, overlapped)) return true;
+    if (GetLastError() == kErrorIoPending) Arm();
+    return false;
+}
+
+bool NetDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped)
+{
+    read = 0;
+    if (!CheckOpen()) {
+        if (overlapped.hEvent) overlapped.hEvent->Reset();
+        return false;
+    }
+    if (m_core.Count() < count) Pull();
+    if (m_core.ReadFile(buffer, count, read, overlapped)) return true;
+    if (GetLastError() == kErrorIoPending) Arm();
+    return false;
+}
+
+bool NetDevice::PurgeComm(DWORD flags)
+{
+    if (!CheckOpen()) return false;
+    const bool valid = flags != 0 && (flags & ~DeviceCore::kValidPurgeFlags) == 0;
+    const std::uint8_t serverPurge =
+        ((flags & PURGE_RXCLEAR) ? 1 : 0) | ((flags & PURGE_TXCLEAR) ? 2 : 0); // its receive and transmit buffers
+    if (valid && serverPurge && m_kind == npRfc2217 && m_core.RemovedError() == 0) {
+        std::lock_guard lock(m_telnetMutex);
+        m_telnet.SendByte(cpPurgeData, serverPurge);
+        SendOutboxLocked(); // a purge works on a connection that is failing too
+    }
+    // What the socket holds goes under the queue's lock, so no byte received before the purge is queued
+    // after it. Commands among it are still obeyed; only the end of the connection is left for a read.
+    return m_core.Purge(flags, [this] {
+        int waiting = 0;
+        if (::ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting <= 0) return;
+        std::vector<std::uint8_t> scratch(static_cast<std::size_t>(waiting));
+        const ssize_t n = ::recv(m_fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
+        if (n <= 0 || m_kind != npRfc2217) return;
+        std::lock_guard lock(m_telnetMutex);
+        m_telnet.Receive(scratch.data(), static_cast<std::size_t>(n), scratch.data());
+        SendOutboxLocked();
+    });
+}
+
+bool NetDevice::ClearCommError(DWORD& errors, COMSTAT& stat)
+{
+    if (!CheckOpen()) return false;
+    Pull();
+    DWORD inQueue = 0;
+    if (!m_core.ClearCommError(errors, inQueue)) return false;
+    stat = COMSTAT{0, inQueue, 0};
+    return true;
+}
+
+bool NetDevice::GetCommModemStatus(DWORD& status)
+{
+    if (!CheckPresent()) return false;
+    std::lock_guard lock(m_telnetMutex);
+    status = m_modemStatus; // a raw bridge has no modem lines: all off
+    return true;
+}
+
+// ---- Receiving --------------------------------------------------------------------------------------
+
+void NetDevice::Pull()
+{
+    if (m_core.RemovedError() != 0) return;
+    for (;;) {
+        ssize_t got = 0;
+        int error = 0;
+        Notices notices;
+        if (!m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error, notices); })) return;
+        Apply(notices);
+        if (got > 0 || (got < 0 && error == EINTR)) continue;
+        if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return;
+        MarkRemoved(got == 0 ? ECONNRESET : error);
+        return;
+    }
+}
+
+std::size_t NetDevice::Fill(const DeviceCore::Space& space, ssize_t& got, int& error, Notices& notices)
+{
+    if (m_kind == npRaw) {
+        // The fast path: straight from the socket into the queue's free room.
+        iovec parts[2] = {{space.first, space.firstSize}, {space.second, space.secondSize}};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = space.secondSize ? 2 : 1;
+        got = ::recvmsg(m_fd, &message, MSG_DONTWAIT);
+        error = errno;
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+
+    // The data of a chunk is never longer than the chunk, so a chunk as large as the room always fits.
+    m_staging.resize(std::min(space.Size(), kMaxChunk));
+    got = ::recv(m_fd, m_staging.data(), m_staging.size(), MSG_DONTWAIT);
+    error = errno;
+    if (got <= 0) return 0;
+    std::lock_guard lock(m_telnetMutex);
+    const std::size_t size = m_telnet.Receive(m_staging.data(), static_cast<std::size_t>(got), m_staging.data());
+    for (const std::uint8_t report : m_telnet.TakeModemReports()) {
+        const DWORD status = report & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+        // A line that changed and changed back between two reports shows only in the report's delta bits.
+        notices.events |= ModemChangeEvents(m_modemStatus, status) | ((report & 0x01) ? EV_CTS : 0) |
+                          ((report & 0x02) ? EV_DSR : 0) | ((report & 0x08) ? EV_RLSD : 0);
+        m_modemStatus = status;
+    }
+    const std::uint8_t line = m_telnet.TakeLineState();
+    notices.errors = ((line & kLineOverrun) ? CE_OVERRUN : 0) | ((line & kLineParity) ? CE_RXPARITY : 0) |
+                     ((line & kLineFraming) ? CE_FRAME : 0) | ((line & kLineBreak) ? CE_BREAK : 0);
+    if (m_telnet.HasOutput()) SendOutboxLocked(); // a failing send shows as the connection's end
+    if (m_awaitingAnswers > 0) m_answered.notify_all();
+    const std::size_t first = std::min(size, space.firstSize);
+    std::copy_n(m_staging.data(), first, space.first);
+    std::copy_n(m_staging.data() + first, size - first, space.second);
+    return size;
+}
+
+void NetDevice::Apply(const Notices& notices)
+{
+    if (notices.errors) m_core.AddErrors(notices.errors);
+    if (notices.events) m_core.RaiseEvents(notices.events);
+}
+
+void NetDevice::Arm()
+{
+    epoll_event line{};
+    line.events = kLineEvents;
+    line.data.fd = m_fd;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_fd, &line); // fails only once the connection has ended
+}
+
+void NetDevice::MarkRemoved(int error)
+{
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_fd, nullptr); // an ended connection would report for ever
+    m_core.Remove(error);
+    m_ended = error;
+    std::lock_guard lock(m_telnetMutex);
+    m_answered.notify_all();
+}
+
+// ---- The reader thread -------------------------------------------------------------------------------
+
+void NetDevice::RunReader(std::stop_token stop)
+{
+    const int wakeFd = static_cast<int>(m_wake.NativeHandle());
+    epoll_event events[4];
+    while (!stop.stop_requested()) {
+        if (m_readable && m_core.RemovedError() == 0) Drain();
+        bool awaiting = false;
+        {
+            std::lock_guard lock(m_telnetMutex);
+            awaiting = m_awaitingAnswers > 0;
+        }
+        // The registration disarms itself on each report; it is wanted again while a transfer waits and
+        // nothing is known to be readable (a full queue leaves the socket readable: no use asking).
+        if (m_lineReported && !m_readable && m_core.RemovedError() == 0 &&
+            (m_core.HasPendingWait() || m_core.PendingReads() > 0 || awaiting)) {
+            m_lineReported = false;
+            Arm();
+        }
+        m_core.ExpireDeadlines();
+        const int n = ::epoll_wait(m_epoll, events, static_cast<int>(std::size(events)), Timeout(Clock::now()));
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == wakeFd) {
+                m_wake.Reset();
+                m_readable = true; // room may have appeared that a caller's Pull found missing
+            } else {
+                m_lineReported = true;
+                m_readable = true; // data, or the end of the connection, which a read tells
+            }
+        }
+    }
+}
+
+void NetDevice::Drain()
+{
+    for (;;) {
+        ssize_t got = 0;
+        int error = 0;
+        Notices notices;
+        const bool room =
+            m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error, notices); });
+        if (!room) return; // full: the queue's wake hook brings us back when a read makes room
+        Apply(notices);
+        if (got > 0 || (got < 0 && error == EINTR)) continue;
+        m_readable = false;
+        if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return; // the next arrival raises another edge
+        MarkRemoved(got == 0 ? ECONNRESET : error);
+        return;
+    }
+}
+
+int NetDevice::Timeout(Clock::time_point now) const
+{
+    const std::optional<Clock::time_point> next = m_core.NextDeadline();
+    if (!next) return -1;
+    if (*next <= now) return 0;
+    return static_cast<int>(std::min<std::chrono::milliseconds::rep>(
+        std::chrono::ceil<std::chrono::milliseconds>(*next - now).count(), 60'000));
+}
+
+} // namespace
+
+std::unique_ptr<ISerialDevice> CreateNetDevice()
+{
+    return std::make_unique<NetDevice>();
+}
+
+} // namespace cport::device

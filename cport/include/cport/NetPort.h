@@ -1,0 +1,37 @@
+#pragma once
+// Port names of serial lines reached over the network, in the URL form serial libraries share:
+//   socket://HOST:PORT    a raw TCP serial bridge (bytes in, bytes out, line settings fixed at the bridge)
+//   rfc2217://HOST:PORT   Telnet with the Com Port Control option (the line settings travel to the server)
+// HOST is an IPv4 address, a host name, or an IPv6 address in brackets ([::1]); PORT is 1 to 65535.
+// A port whose name has such a form opens the network device instead of a serial device.
+//
+// Threads: free functions without state; callable from any thread.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cport {
+
+enum TNetPortKind : std::uint8_t { npRaw, npRfc2217 };
+
+struct TNetPortAddress {
+    TNetPortKind Kind = npRaw;
+    std::string Host; // without the brackets of an IPv6 address
+    std::uint16_t Port = 0;
+    friend bool operator==(const TNetPortAddress&, const TNetPortAddress&) = default;
+};
+
+// True when `name` starts with a URL scheme ("letters://"): the name is meant as a network port,
+// valid or not, and never names a serial device.
+bool IsNetPortName(std::string_view name);
+
+// The address a network port name gives, or nothing when the name is not a valid one; `problem` then
+// receives a sentence that says what is wrong, for the user.
+std::optional<TNetPortAddress> ParseNetPortName(std::string_view name, std::string* problem = nullptr);
+
+// The port name of an address (brackets around an IPv6 host).
+std::string NetPortName(const TNetPortAddress& address);
+
+} // namespace cport
