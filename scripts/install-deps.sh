@@ -2,10 +2,11 @@
 # Installs the Debian 12 packages that building, running and testing need, when any is missing, and
 # the extra packages named as arguments (scripts that need more than the build pass them).
 # (locales: the locale sources from which the regional-settings tests build the locales they need;
-# python3: the test that redraws the LED glyphs and compares them with the committed bitmaps.)
+# python3: the test that redraws the LED glyphs and compares them with the committed bitmaps;
+# ser2net: the TCP serial bridge the network port tests run in front of a pseudo-terminal.)
 set -eu
 pkgs="cmake ninja-build g++ pkg-config qt6-base-dev libsimpleini-dev libcli11-dev libudev-dev
-      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth locales python3 $*"
+      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth locales python3 ser2net $*"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -96,7 +96,7 @@ void ComPortClient::Negotiate(std::uint8_t verb, std::uint8_t option)
         }
         break;
     case DONT:
-        if (option == kComPortOption && us != Yes) m_refused = true;
+        if (option == kComPortOption && us == WantYes) m_refused = true; // our offer, refused
         if (us == Yes) Put({IAC, WONT, option});
         us = No;
         break;
