@@ -398,7 +398,7 @@ bool NetDevice::AwaitAnswers(std::initializer_list<ComPortCommand> codes)
                std::all_of(codes.begin(), codes.end(), [&](ComPortCommand c) { return m_telnet.Answer(c).has_value(); });
     });
     --m_awaitingAnswers;
-    if (const int removed = m_core.RemovedError()) return Fail(removed);
+    if (const int removed = m_ended.load()) return Fail(removed);
     return answered || Fail(ETIMEDOUT);
 }
 
