@@ -124,6 +124,7 @@ void Monitor::CompleteFrame()
 
     DecodeFrameValue(frame);
     RecordStep();
+    if (m_onFrame) m_onFrame(frame);
 }
 
 void Monitor::DecodeFrameValue(const Frame& frame)

@@ -11,8 +11,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace varmio {
 
@@ -83,6 +85,13 @@ public:
     // count, the previous record and the decoder are left alone.
     void ResetValues();
 
+    // Called with every completed frame once the Monitor has done all of its own work on it, so
+    // that a second reading (the message overview, decoded output) sees the same frames without
+    // touching the eight values or the logs. The handler must not feed bytes back into the Monitor.
+    using FrameEvent = std::function<void(const Frame& frame)>;
+    const FrameEvent& OnFrame() const { return m_onFrame; }
+    void SetOnFrame(FrameEvent handler) { m_onFrame = std::move(handler); }
+
     int DecoderState() const { return m_decoderState; }
     const std::array<std::uint8_t, 4>& PendingFrame() const { return m_pendingFrame; }
     const Frame& CurrentFrame() const { return m_currentFrame; }
@@ -108,6 +117,7 @@ private:
     std::array<std::int32_t, 8> m_storedTenths{}; // the same values, exact, for formatting
     std::string m_previousRecordText;
     std::int64_t m_frameCount = 0;
+    FrameEvent m_onFrame;
     // Scratch buffers reused for every frame, so that a frame allocates nothing once they are warm.
     std::string m_recordText;
     std::string m_line;
