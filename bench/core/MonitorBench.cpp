@@ -1,12 +1,19 @@
 // Frames per second through ProcessFrameByte, with value decoding, record building and the change
-// filter, on the real captures; and the heap allocations per frame (to be 0).
+// filter, on the real captures; and the heap allocations per frame (to be 0). The second reading
+// (every frame decoded to typed values, into the message overview and the message log, stamped with
+// the clock as the window does) is measured beside it: it is to cost under 20 % of the frame rate.
 
 #include "CountingNew.h"
+#include "varmio/MessageOverview.h"
 #include "varmio/Monitor.h"
+#include "varmio/OpenTherm.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -57,7 +64,7 @@ const std::vector<std::uint8_t>& Captures()
     return bytes;
 }
 
-void ProcessCaptures(benchmark::State& state, bool changesOnly)
+void ProcessCaptures(benchmark::State& state, bool changesOnly, bool secondReading = false)
 {
     const std::vector<std::uint8_t>& bytes = Captures();
     if (bytes.empty()) {
@@ -67,6 +74,18 @@ void ProcessCaptures(benchmark::State& state, bool changesOnly)
     BenchDisplay display;
     display.changesOnly = changesOnly;
     Monitor monitor(display, Regional{});
+    MessageOverview overview;
+    MessageLog log;
+    if (secondReading) {
+        // Stamped with a clock reading per frame: the worst case (the window reads it per batch).
+        monitor.SetOnFrame([&overview, &log](const Frame& frame) {
+            const TimePoint now = std::chrono::system_clock::now();
+            const DecodedFrame decoded = DecodeFrame(frame);
+            benchmark::DoNotOptimize(decoded);
+            overview.Add(frame, now);
+            log.Add(frame, now);
+        });
+    }
     for (std::uint8_t b : bytes) monitor.ProcessFrameByte(b); // warm the buffers
 
     const std::int64_t framesBefore = monitor.FrameCount();
@@ -82,10 +101,76 @@ void ProcessCaptures(benchmark::State& state, bool changesOnly)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes.size()));
 }
 
+// The second reading's cost against the first alone: a monitor with and one without it take turns
+// over the captures, so that both see the same machine load; medians of the rounds' CPU times are
+// compared.
+void BM_SecondReadingOverhead(benchmark::State& state)
+{
+    const std::vector<std::uint8_t>& bytes = Captures();
+    if (bytes.empty()) {
+        state.SkipWithError("no captures found");
+        return;
+    }
+    BenchDisplay plainDisplay;
+    BenchDisplay readingDisplay;
+    Monitor plain(plainDisplay, Regional{});
+    Monitor reading(readingDisplay, Regional{});
+    MessageOverview overview;
+    MessageLog log;
+    TimePoint now{};
+    reading.SetOnFrame([&overview, &log, &now](const Frame& frame) {
+        const DecodedFrame decoded = DecodeFrame(frame);
+        benchmark::DoNotOptimize(decoded);
+        overview.Add(frame, now);
+        log.Add(frame, now);
+    });
+    // The thread's own CPU time, so that being preempted on a busy machine does not count.
+    const auto cpuSeconds = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    };
+    // As the window feeds the core: receive batches of at most 33 bytes, the frames of a batch
+    // stamped with one clock reading taken when it arrives.
+    constexpr std::size_t kBatch = 33;
+    const auto pass = [&bytes, &cpuSeconds, &now](Monitor& monitor, bool stamp) {
+        const double start = cpuSeconds();
+        for (std::size_t at = 0; at < bytes.size(); at += kBatch) {
+            if (stamp) now = std::chrono::system_clock::now();
+            const std::size_t end = std::min(bytes.size(), at + kBatch);
+            for (std::size_t i = at; i < end; ++i) monitor.ProcessFrameByte(bytes[i]);
+        }
+        return cpuSeconds() - start;
+    };
+    pass(plain, false); // warm both
+    pass(reading, true);
+    std::vector<double> plainTimes;
+    std::vector<double> readingTimes;
+    for (auto _ : state) {
+        plainTimes.push_back(pass(plain, false));
+        readingTimes.push_back(pass(reading, true));
+    }
+    const auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    const double framesPerPass = static_cast<double>(plain.FrameCount()) / static_cast<double>(plainTimes.size() + 1);
+    const double plainMedian = median(plainTimes);
+    const double readingMedian = median(readingTimes);
+    state.counters["plain frames/s"] = framesPerPass / plainMedian;
+    state.counters["with overview frames/s"] = framesPerPass / readingMedian;
+    // The share of the core's frame rate the second reading takes away.
+    state.counters["cost %"] = 100.0 * (1.0 - plainMedian / readingMedian);
+}
+
 void BM_CapturesChangesOnly(benchmark::State& state) { ProcessCaptures(state, true); }
 void BM_CapturesEveryFrameLogged(benchmark::State& state) { ProcessCaptures(state, false); }
 
+void BM_CapturesChangesOnlyWithOverview(benchmark::State& state) { ProcessCaptures(state, true, true); }
+
 BENCHMARK(BM_CapturesChangesOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CapturesChangesOnlyWithOverview)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SecondReadingOverhead)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_CapturesEveryFrameLogged)->Unit(benchmark::kMillisecond);
 
 } // namespace
