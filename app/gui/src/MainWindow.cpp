@@ -5,6 +5,7 @@
 #include "GroupBox.h"
 #include "LogMemo.h"
 #include "varmio/Application.h"
+#include "varmio/MessagesWindow.h"
 #include "varmio/RecordLog.h"
 #include "varmio/WindowLayout.h"
 
@@ -92,6 +93,10 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Text(kWindowCaption));
     setFont(WindowFont());
+    m_monitor.SetOnFrame([this](const Frame& frame) {
+        m_overview.Add(frame, m_receiveTime);
+        m_messages.Add(frame, m_receiveTime);
+    });
 
     BuildMenu();
     BuildControls();
@@ -127,6 +132,9 @@ void TForm1::BuildMenu()
     connect(save, &QAction::triggered, this, [this, save] { RunHandler([this, save] { Save1Click(save); }); });
     QAction* load = file->addAction(QStringLiteral("Load"));
     load->setObjectName(QStringLiteral("Load1"));
+    QAction* messages = menuBar()->addAction(QStringLiteral("Zprávy"));
+    messages->setObjectName(QStringLiteral("Zpravy1"));
+    connect(messages, &QAction::triggered, this, [this, messages] { RunHandler([this, messages] { Zpravy1Click(messages); }); });
     QAction* exit = menuBar()->addAction(QStringLiteral("Exit"));
     exit->setObjectName(QStringLiteral("exit1"));
     connect(exit, &QAction::triggered, this, [this, exit] { RunHandler([this, exit] { exit1Click(exit); }); });
@@ -316,6 +324,21 @@ void TForm1::Save1Click(QObject* /*Sender*/)
 }
 
 void TForm1::exit1Click(QObject* /*Sender*/) { close(); }
+
+void TForm1::Zpravy1Click(QObject* /*Sender*/)
+{
+    if (m_messagesWindow1 == nullptr)
+        m_messagesWindow1 = new MessagesWindow(m_overview, m_messages, m_monitor.RegionalSettings(), this);
+    m_messagesWindow1->show();
+    m_messagesWindow1->raise();
+    m_messagesWindow1->activateWindow();
+}
+
+void TForm1::ReceiveBytes(const std::uint8_t* bytes, std::size_t count)
+{
+    m_receiveTime = std::chrono::system_clock::now();
+    for (std::size_t i = 0; i < count; ++i) m_monitor.ProcessFrameByte(bytes[i]);
+}
 
 std::string TForm1::RecordLogText() const
 {

@@ -7,6 +7,7 @@
 // the connection panel and the tests can run them as the event loop would.
 
 #include "varmio/Display.h"
+#include "varmio/MessageOverview.h"
 #include "varmio/Monitor.h"
 #include "varmio/Regional.h"
 
@@ -41,6 +42,7 @@ class TComLed;
 namespace varmio {
 
 class LogMemo;
+class MessagesWindow;
 
 // One reading of the local date and time.
 using LocalClock = std::function<std::tm()>;
@@ -68,6 +70,8 @@ public:
     // Throws FileError when the chosen file cannot be written (the event loop shows it).
     void Save1Click(QObject* Sender);
     void exit1Click(QObject* Sender);
+    // The "Zprávy" menu item: shows the message window (created at the first click) and raises it.
+    void Zpravy1Click(QObject* Sender);
 
     // The connection panel's handlers. ComLed1Click opens the port on the port selector's text, or
     // closes it; it throws the port's EComPort when the port does not open (the LED hands that to the
@@ -91,6 +95,13 @@ public:
     // The monitor core this window displays; the connection panel feeds it the received bytes.
     Monitor& Core() { return m_monitor; }
     const Monitor& Core() const { return m_monitor; }
+    // Feeds one receive batch to the core, its frames stamped with one clock reading for the
+    // message overview and log. (Bytes fed to Core() directly carry the previous batch's time.)
+    void ReceiveBytes(const std::uint8_t* bytes, std::size_t count);
+    // The second reading of every frame, shown by the message window.
+    const MessageOverview& Overview() const { return m_overview; }
+    const MessageLog& Messages() const { return m_messages; }
+    MessagesWindow* MessagesWindow1() const { return m_messagesWindow1; } // null until first opened
 
     // Components, for the connection panel (which adds its controls to GroupBox4) and the tests.
     // Every control of the window layout is also reachable by its name through findChild.
@@ -120,6 +131,10 @@ private:
     std::string RecordLogText() const;
 
     Monitor m_monitor;
+    MessageOverview m_overview;
+    MessageLog m_messages;
+    TimePoint m_receiveTime{};
+    MessagesWindow* m_messagesWindow1 = nullptr;
     LocalClock m_clock;
     std::string m_dateTimeText; // Edit8's text in UTF-8, kept in step with the box
 
