@@ -1,10 +1,14 @@
 #!/bin/sh
-# Takes the screenshot of the main window shown in the README: builds the program, starts it on a
-# virtual X display (Xvfb), waits for the window and its first clock tick, and saves the window to
-# docs/window.png (or to the file given as first argument). Installs what is missing.
+# Takes the screenshots shown in the README: builds the program, starts it on a virtual X display
+# (Xvfb), waits for the window and its first clock tick, and saves the window to docs/window.png (or
+# to the file given as first argument). Then starts it again on a real capture with its message
+# window open, selects the status row, and saves that window to docs/messages.png (or to the second
+# argument). Installs what is missing.
 set -eu
 cd "$(dirname "$0")/.."
 out=${1:-docs/window.png}
+messages_out=${2:-docs/messages.png}
+capture=data/captures/relay7/otgwfw_logfile.bin
 
 scripts/install-deps.sh xdotool imagemagick
 
@@ -22,3 +26,18 @@ xvfb-run -a -s "-screen 0 1366x768x24" sh -c '
   import -window "$window" "$1"
 ' screenshot "$out"
 echo "Saved $out"
+
+# The message window over a real capture: the overview sorted by ID, its first row (the status flags)
+# selected so that the bits show below it.
+xvfb-run -a -s "-screen 0 1366x768x24" sh -c '
+  set -eu
+  build/dev/app/varmio --replay "$2" --messages &
+  app=$!
+  trap "kill $app 2>/dev/null || true" EXIT
+  window=$(timeout 30 xdotool search --sync --onlyvisible --name "^Varmio – zprávy" | head -n 1)
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  xdotool key --window "$window" ctrl+Home
+  sleep 0.5   # the details pane and the next refresh follow the selection
+  import -window "$window" "$1"
+' screenshot "$messages_out" "$capture"
+echo "Saved $messages_out"

@@ -5,6 +5,9 @@
 //   --port NAME  publishes NAME (a device under /dev or a path) in the port list and preselects it;
 //   --demo       runs the built-in relay simulator inside the program, publishes its terminal as a
 //                port and preselects it, so that one click on the LED shows live values.
+// Two more show traffic without any port:
+//   --replay FILE  takes a capture of relay packets as if it had just arrived;
+//   --messages     opens the message window ("Zprávy") at start.
 #include "varmio/Application.h"
 #include "varmio/DemoRelay.h"
 #include "varmio/MainWindow.h"
@@ -12,9 +15,14 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
@@ -27,8 +35,14 @@ int main(int argc, char* argv[])
                                   QStringLiteral("Run the built-in relay simulator and preselect its port."));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("List the port NAME and preselect it."),
                                   QStringLiteral("NAME"));
+    const QCommandLineOption replay(QStringLiteral("replay"),
+                                    QStringLiteral("Show the relay packets of capture FILE as if they had just arrived."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption messages(QStringLiteral("messages"), QStringLiteral("Open the message window at start."));
     options.addOption(demo);
     options.addOption(port);
+    options.addOption(replay);
+    options.addOption(messages);
     options.process(application);
     if (options.isSet(demo) && options.isSet(port)) {
         std::fputs("varmio: --demo and --port exclude each other\n", stderr);
@@ -46,9 +60,24 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    std::vector<std::uint8_t> capture;
+    if (options.isSet(replay)) {
+        const std::string path = options.value(replay).toStdString();
+        std::ifstream in(path, std::ios::binary);
+        capture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            std::fprintf(stderr, "varmio: cannot read the capture %s\n", path.c_str());
+            return 1;
+        }
+    }
+
     varmio::TForm1 form;
     if (relay) form.PresetPort(relay->PortName());
     if (named) form.PresetPort(named->Name());
     form.show();
+    // In receive-sized batches, as the port would hand them over.
+    for (std::size_t at = 0; at < capture.size(); at += varmio::TForm1::kReceiveBufferSize)
+        form.ReceiveBytes(capture.data() + at, std::min(varmio::TForm1::kReceiveBufferSize, capture.size() - at));
+    if (options.isSet(messages)) form.Zpravy1Click(nullptr);
     return varmio::TApplication::exec();
 }

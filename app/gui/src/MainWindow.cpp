@@ -88,7 +88,8 @@ std::tm ReadLocalClock()
 TForm1::TForm1(QWidget* parent) : TForm1(Regional::FromEnvironment(), ReadLocalClock, parent) {}
 
 TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
-    : QMainWindow(parent), m_monitor(*this, std::move(regional)), m_clock(std::move(clock))
+    : QMainWindow(parent), m_monitor(*this, std::move(regional)), m_receiveTime(std::chrono::system_clock::now()),
+      m_clock(std::move(clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Text(kWindowCaption));

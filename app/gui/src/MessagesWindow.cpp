@@ -32,7 +32,7 @@ MessagesWindow::MessagesWindow(MessageOverview& overview, const MessageLog& log,
     background.setColor(QPalette::Window, WindowBackground());
     setPalette(background);
     setAutoFillBackground(true);
-    resize(1000, 560);
+    resize(1180, 640);
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("Tabs"));
@@ -82,11 +82,8 @@ MessagesWindow::MessagesWindow(MessageOverview& overview, const MessageLog& log,
     m_refresh->setInterval(kRefreshIntervalMs);
     connect(m_refresh, &QTimer::timeout, this, [this] { Refresh(); });
 
-    for (QTableView* view : {m_overviewView, m_logView}) {
-        view->resizeColumnsToContents();
-        view->horizontalHeader()->setStretchLastSection(false);
-    }
     setTabOrder(m_overviewView, m_details);
+    m_overviewView->setFocus(); // the keyboard starts in the overview
 }
 
 QTableView* MessagesWindow::NewTable(QWidget* parent)
@@ -145,9 +142,25 @@ void MessagesWindow::ShowDetails()
     if (text != m_details->toPlainText()) m_details->setPlainText(text);
 }
 
+void MessagesWindow::FitColumns()
+{
+    // To what the first rows hold, none wider than a quarter of the window; the value columns take
+    // what is left.
+    for (QTableView* view : {m_overviewView, m_logView}) {
+        view->resizeColumnsToContents();
+        QHeaderView* header = view->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            header->resizeSection(column, std::min(header->sectionSize(column), width() / 4));
+    }
+}
+
 void MessagesWindow::showEvent(QShowEvent* event)
 {
     Refresh();
+    if (!m_columnsFitted) {
+        FitColumns();
+        m_columnsFitted = true;
+    }
     m_refresh->start();
     QWidget::showEvent(event);
 }

@@ -48,6 +48,7 @@ protected:
 private:
     QTableView* NewTable(QWidget* parent);
     void ShowDetails();
+    void FitColumns();
 
     OverviewModel* m_overviewModel = nullptr;
     QSortFilterProxyModel* m_overviewSorted = nullptr;
@@ -57,6 +58,7 @@ private:
     QTableView* m_logView = nullptr;
     QPlainTextEdit* m_details = nullptr;
     QTimer* m_refresh = nullptr;
+    bool m_columnsFitted = false;
 };
 
 } // namespace varmio
