@@ -11,22 +11,36 @@ namespace {
 
 constexpr DWORD kErrorEvents = CE_FRAME | CE_OVERRUN | CE_RXPARITY;
 
-std::chrono::milliseconds Ms(std::uint64_t ms)
-{
-    return std::chrono::milliseconds(static_cast<std::chrono::milliseconds::rep>(ms));
-}
-
-// The Win32 "return at once with what is there" setting.
+// The Win32 "return at once with what is there" setting: interval MAXDWORD, both read totals 0.
 bool ReturnsAtOnce(const COMMTIMEOUTS& t)
 {
     return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
 }
 
-// The Win32 "return with the first bytes, or nothing after the constant" setting.
+// Interval MAXDWORD with a read total set: a read returns at once with the bytes already queued; with
+// none queued it returns with the first bytes to arrive, or with nothing once the total has run out.
 bool ReturnsOnFirstByte(const COMMTIMEOUTS& t)
 {
-    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-           t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
+    return t.ReadIntervalTimeout == MAXDWORD && !ReturnsAtOnce(t);
+}
+
+// The total time a read of `count` bytes may take, in milliseconds; none when both totals are 0. With
+// the first-byte setting a MAXDWORD multiplier only names the setting: the constant alone counts.
+// The sum cannot overflow: (2^32 - 1)^2 + 2^32 - 1 < 2^64.
+std::optional<std::uint64_t> TotalMs(const COMMTIMEOUTS& t, DWORD count)
+{
+    if (t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) return std::nullopt;
+    if (ReturnsOnFirstByte(t) && t.ReadTotalTimeoutMultiplier == MAXDWORD) return t.ReadTotalTimeoutConstant;
+    return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+}
+
+// `ms` after `now`; none when that lies beyond the clock's range, which is as good as no limit.
+std::optional<DeviceCore::TimePoint> DeadlineAfter(DeviceCore::TimePoint now, std::uint64_t ms)
+{
+    using Ms = std::chrono::milliseconds;
+    const auto room = std::chrono::duration_cast<Ms>(DeviceCore::TimePoint::max() - now).count();
+    if (room < 0 || ms >= static_cast<std::uint64_t>(room)) return std::nullopt;
+    return now + Ms(static_cast<Ms::rep>(ms));
 }
 
 } // namespace
@@ -458,16 +472,11 @@ void DeviceCore::ArmLocked(PendingRead& read, TimePoint now)
 {
     read.armed = true;
     const COMMTIMEOUTS& t = read.timeouts;
-    if (ReturnsOnFirstByte(t)) {
-        read.anyByte = true;
-        read.totalDeadline = now + Ms(t.ReadTotalTimeoutConstant);
-    } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-        read.totalDeadline =
-            now + Ms(std::uint64_t{t.ReadTotalTimeoutMultiplier} * read.count + t.ReadTotalTimeoutConstant);
-    }
+    read.anyByte = ReturnsOnFirstByte(t);
+    if (const auto total = TotalMs(t, read.count)) read.totalDeadline = DeadlineAfter(now, *total);
     // The interval timer runs from the last byte received; bytes already queued count as received now.
     if (t.ReadIntervalTimeout != 0 && m_count > 0 && !read.anyByte) {
-        read.intervalDeadline = now + Ms(t.ReadIntervalTimeout);
+        read.intervalDeadline = DeadlineAfter(now, t.ReadIntervalTimeout);
     }
     if (read.totalDeadline || read.intervalDeadline) m_wakePending = true;
 }
@@ -492,7 +501,7 @@ void DeviceCore::ServeReadsLocked(TimePoint now, bool arrival)
             read.done += static_cast<DWORD>(n);
         }
         if (arrival && read.timeouts.ReadIntervalTimeout != 0 && !read.anyByte) {
-            read.intervalDeadline = now + Ms(read.timeouts.ReadIntervalTimeout);
+            read.intervalDeadline = DeadlineAfter(now, read.timeouts.ReadIntervalTimeout);
         }
         break;
     }

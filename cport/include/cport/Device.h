@@ -88,7 +88,21 @@ struct DCB {
 static_assert(sizeof(DCB) == 28, "DCB keeps the Win32 layout");
 
 // ---- Timeouts ----------------------------------------------------------------------------------------
-// Milliseconds; MAXDWORD interval with both read totals 0 means "return at once with what is there".
+// Milliseconds. A read of `count` bytes ends as the serial driver's rules say (interval I, read totals
+// M and C; the total is M * count + C):
+//   I = 0, M = C = 0                 waits for all `count` bytes, without limit.
+//   I = MAXDWORD, M = C = 0          returns at once with what is queued, possibly nothing.
+//   I = MAXDWORD, M = MAXDWORD, 0 < C < MAXDWORD
+//                                    returns at once with what is queued; with nothing queued, with
+//                                    the first bytes to arrive, or with nothing after C.
+//   I = MAXDWORD, other totals       the same, with the total (M * count + C) in place of C.
+//   0 < I < MAXDWORD, M = C = 0      waits for `count` bytes; once a byte has come, also ends when no
+//                                    byte follows within I of the last one (queued bytes count as
+//                                    arriving when the read starts).
+//   I = 0, totals set                waits for `count` bytes or until the total has run out.
+//   0 < I < MAXDWORD, totals set     whichever of the two ends it first.
+// A read that times out completes successfully with the bytes it has. I = M = C = MAXDWORD is refused
+// (EINVAL). A total beyond what the clock can hold (M = MAXDWORD with thousands of bytes) is no limit.
 inline constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
 struct COMMTIMEOUTS {
     DWORD ReadIntervalTimeout = 0;

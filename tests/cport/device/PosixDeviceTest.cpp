@@ -15,9 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
-#include <thread>
 
 namespace cport::device {
 namespace {
@@ -232,14 +230,6 @@ TEST_F(PosixDeviceTest, DeviceWithoutModemLinesReportsEveryLineOffAndNoErrors)
 
 // ---- Receiving ----------------------------------------------------------------------------------------
 
-TEST_F(PosixDeviceTest, AllByteValuesPassUnchanged)
-{
-    OpenAsAPort();
-    const std::string sent = AllByteValues(8);
-    ASSERT_TRUE(pty.Write(sent));
-    EXPECT_TRUE(Receive(sent.size()) == sent);
-}
-
 TEST_F(PosixDeviceTest, AllByteValuesPassUnchangedWhileErrorsAreReplaced)
 {
     OpenAsAPort();
@@ -252,147 +242,7 @@ TEST_F(PosixDeviceTest, AllByteValuesPassUnchangedWhileErrorsAreReplaced)
     EXPECT_TRUE(Receive(sent.size()) == sent);
 }
 
-TEST_F(PosixDeviceTest, TenMegabyteRandomStreamPassesThroughASmallQueueUnchanged)
-{
-    OpenAsAPort(1024);
-    std::mt19937 random(2024);
-    std::string sent(10 * 1024 * 1024, '\0');
-    for (char& c : sent) c = static_cast<char>(random());
-    std::jthread writer([&] {
-        std::mt19937 sizes(1);
-        for (std::size_t at = 0; at < sent.size();) {
-            const std::size_t n = std::min<std::size_t>(1 + sizes() % 8192, sent.size() - at);
-            if (!pty.Write(sent.substr(at, n))) return;
-            at += n;
-        }
-    });
-    const std::string received = Receive(sent.size());
-    if (received.size() != sent.size()) pty.CloseMaster(); // frees a writer held back
-    writer.join();
-    ASSERT_EQ(received.size(), sent.size());
-    EXPECT_TRUE(received == sent) << "bytes changed or out of order";
-}
-
-TEST_F(PosixDeviceTest, CharacterReceivedFiresOncePerArrivalAndNeverWhileDataSitsUnread)
-{
-    OpenAsAPort();
-    Transfer& t = waiter;
-    ASSERT_TRUE(pty.Write("a"));
-    EXPECT_EQ(NextEvent(t), EV_RXCHAR);
-    // Nothing read, nothing new: no event.
-    EXPECT_EQ(NextEvent(t, 200), 0u);
-    ASSERT_TRUE(pty.Write("b"));
-    ASSERT_TRUE(t.event.Wait(kPatienceMs));
-    DWORD n = 0;
-    ASSERT_TRUE(device->GetOverlappedResult(t.ov, n, false));
-    EXPECT_EQ(t.mask, EV_RXCHAR);
-    EXPECT_EQ(ReadWaiting(), "ab");
-    EXPECT_EQ(NextEvent(t, 200), 0u);
-}
-
-TEST_F(PosixDeviceTest, ArrivalWithNoWaitPendingIsReturnedByTheNextWait)
-{
-    OpenAsAPort();
-    ASSERT_TRUE(pty.Write("x"));
-    // Wait until the byte is queued, without a comm-event wait pending.
-    Transfer read;
-    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{0, 0, 0, 0, 0}));
-    char byte = 0;
-    DWORD n = 0;
-    if (!device->ReadFile(&byte, 1, n, read.ov)) {
-        ASSERT_EQ(GetLastError(), kErrorIoPending);
-        ASSERT_TRUE(device->GetOverlappedResult(read.ov, n, true));
-    }
-    ASSERT_EQ(byte, 'x');
-    Transfer t;
-    EXPECT_TRUE(device->WaitCommEvent(t.mask, t.ov)) << "the arrival is remembered";
-    EXPECT_EQ(t.mask, EV_RXCHAR);
-}
-
-TEST_F(PosixDeviceTest, PurgeEmptiesTheQueueAndTheNextReadSeesOnlyNewData)
-{
-    OpenAsAPort();
-    Transfer& t = waiter;
-    ASSERT_TRUE(pty.Write("old data"));
-    ASSERT_EQ(NextEvent(t), EV_RXCHAR);
-    ASSERT_TRUE(device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR));
-    EXPECT_EQ(ReadWaiting(), "");
-    ASSERT_TRUE(pty.Write("new"));
-    EXPECT_EQ(Receive(3), "new");
-}
-
-TEST_F(PosixDeviceTest, DiscardNullAndTheEventCharacterApplyToReceivedBytes)
-{
-    OpenAsAPort(1024, EV_RXCHAR | EV_RXFLAG);
-    DCB dcb = Line(19200);
-    dcb.Flags |= fNull;
-    dcb.EvtChar = '\n';
-    ASSERT_TRUE(device->SetCommState(dcb));
-    Transfer& t = waiter;
-    ASSERT_TRUE(pty.Write(std::string("a\0b\n", 4)));
-    DWORD events = 0;
-    std::string got;
-    while (got.size() < 3) {
-        const DWORD e = NextEvent(t);
-        ASSERT_NE(e, 0u);
-        events |= e;
-        got += ReadWaiting();
-    }
-    EXPECT_EQ(got, "ab\n");
-    EXPECT_EQ(events, EV_RXCHAR | EV_RXFLAG);
-}
-
-TEST_F(PosixDeviceTest, ReadTimeoutsEndAReadWithWhatHasArrived)
-{
-    OpenAsAPort();
-    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{0, 0, 50, 0, 0}));
-    ASSERT_TRUE(pty.Write("ab"));
-    char buffer[10] = {};
-    Transfer t;
-    DWORD n = 0;
-    if (!device->ReadFile(buffer, 10, n, t.ov)) {
-        ASSERT_EQ(GetLastError(), kErrorIoPending);
-        ASSERT_TRUE(device->GetOverlappedResult(t.ov, n, true));
-    }
-    EXPECT_EQ(std::string(buffer, n), "ab");
-
-    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{20, 0, 0, 0, 0}));
-    ASSERT_FALSE(device->ReadFile(buffer, 10, n, t.ov));
-    ASSERT_TRUE(pty.Write("cde"));
-    ASSERT_TRUE(device->GetOverlappedResult(t.ov, n, true)) << "the interval timer ends the read";
-    EXPECT_EQ(std::string(buffer, n), "cde");
-}
-
 // ---- Stopping, closing, removal ----------------------------------------------------------------------------
-
-TEST_F(PosixDeviceTest, StopSignalEndsABlockedWaitAndCloseAbortsAPendingRead)
-{
-    OpenAsAPort();
-    Event stop(false);
-    int woke = -2;
-    std::jthread eventThread([&] {
-        Transfer t;
-        device->WaitCommEvent(t.mask, t.ov);
-        woke = Event::WaitAny({&stop, &t.event});
-        ASSERT_TRUE(device->SetCommMask(0)); // ends the wait, as a port's event thread does at its end
-        DWORD n = 0;
-        EXPECT_TRUE(device->GetOverlappedResult(t.ov, n, true));
-        EXPECT_EQ(t.mask, 0u);
-    });
-    stop.Set();
-    eventThread.join();
-    EXPECT_EQ(woke, 0);
-
-    Transfer read;
-    char buffer[4];
-    DWORD n = 0;
-    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{0, 0, 0, 0, 0}));
-    ASSERT_FALSE(device->ReadFile(buffer, 4, n, read.ov));
-    ASSERT_TRUE(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
-    EXPECT_FALSE(device->GetOverlappedResult(read.ov, n, true));
-    EXPECT_EQ(GetLastError(), kErrorOperationAborted);
-    EXPECT_TRUE(device->Close());
-}
 
 double CpuSeconds()
 {
@@ -400,37 +250,6 @@ double CpuSeconds()
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-TEST_F(PosixDeviceTest, ClosingTheOtherSideGivesOneRemovalReportAndNoSpin)
-{
-    OpenAsAPort(1024, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_ERR);
-    Transfer& t = waiter;
-    ASSERT_TRUE(pty.Write("bye"));
-    ASSERT_EQ(NextEvent(t), EV_RXCHAR);
-    ASSERT_FALSE(device->WaitCommEvent(t.mask, t.ov));
-    pty.CloseMaster();
-
-    ASSERT_TRUE(t.event.Wait(kPatienceMs)) << "the pending wait reports the removal";
-    DWORD n = 0;
-    EXPECT_FALSE(device->GetOverlappedResult(t.ov, n, false));
-    EXPECT_EQ(GetLastError(), ENODEV);
-    EXPECT_EQ(ReadWaiting(), "bye") << "bytes received before the removal are kept";
-
-    // The next wait fails at once and leaves its event clear; nothing spins meanwhile.
-    const double before = CpuSeconds();
-    EXPECT_FALSE(device->WaitCommEvent(t.mask, t.ov));
-    EXPECT_EQ(GetLastError(), ENODEV);
-    EXPECT_EQ(Event::WaitAny({&t.event}, 300), -1);
-    EXPECT_LT(CpuSeconds() - before, 0.1) << "CPU used while idle after removal";
-
-    DWORD status = 0;
-    EXPECT_FALSE(device->GetCommModemStatus(status));
-    EXPECT_EQ(GetLastError(), ENODEV);
-    EXPECT_FALSE(device->SetCommState(Line(19200)));
-    EXPECT_EQ(GetLastError(), ENODEV);
-    EXPECT_TRUE(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
-    EXPECT_TRUE(device->Close());
 }
 
 TEST_F(PosixDeviceTest, IdleDeviceCostsNoCpu)

@@ -1,0 +1,92 @@
+// The system device in the device contract, on a pseudo-terminal pair: the device opens the slave,
+// the driver writes on the master what a serial line would deliver, and closing the master is the
+// adapter being pulled out. Time is the wall clock.
+
+#include "DeviceContract.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace cport::device::test {
+namespace {
+
+class PtyPair {
+public:
+    PtyPair()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[64] = {};
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
+            ::ptsname_r(m_master, name, sizeof name) != 0) {
+            CloseMaster();
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        m_slave = name;
+    }
+    ~PtyPair() { CloseMaster(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& SlavePath() const { return m_slave; }
+    void CloseMaster()
+    {
+        if (m_master >= 0) ::close(m_master);
+        m_master = -1;
+    }
+    bool Write(std::string_view bytes) const
+    {
+        while (!bytes.empty()) {
+            const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+};
+
+class PtyDriver final : public DeviceDriver {
+public:
+    std::unique_ptr<ISerialDevice> Open() override
+    {
+        auto device = CreateSystemDevice();
+        if (!device->Open(m_pty.SlavePath())) {
+            ADD_FAILURE() << "the pty did not open: " << std::strerror(GetLastError());
+            return nullptr;
+        }
+        return device;
+    }
+    bool Send(std::string_view bytes) override { return m_pty.Write(bytes); }
+    void Remove() override { m_pty.CloseMaster(); }
+    int RemovedError() const override { return ENODEV; }
+
+    std::int64_t NowMs() override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+    bool WaitFor(const Event& event, int ms) override { return event.Wait(ms); }
+    // Two cores shared by several builds, and the sanitizers: a timed read may end this much late.
+    int LateMs() const override { return 250; }
+
+private:
+    PtyPair m_pty;
+};
+
+INSTANTIATE_TEST_SUITE_P(Pty, DeviceContractTest,
+                         ::testing::Values(DriverFactory{"pty", [] { return std::make_unique<PtyDriver>(); }}),
+                         DriverName);
+
+} // namespace
+} // namespace cport::device::test
