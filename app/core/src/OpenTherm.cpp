@@ -104,6 +104,16 @@ std::string_view DirectionText(Direction direction)
     return "?";
 }
 
+std::string_view AccessText(Access access)
+{
+    switch (access) {
+    case Access::Read: return "čtení";
+    case Access::Write: return "zápis";
+    case Access::ReadWrite: break;
+    }
+    return "čtení i zápis";
+}
+
 DecodedFrame DecodeFrame(std::uint8_t msgType, std::uint8_t dataId, std::uint16_t raw)
 {
     DecodedFrame frame;

@@ -75,6 +75,9 @@ struct DataIdInfo {
     FieldInfo Low;                // the low byte; Unused when High is wide
 };
 
+// "čtení", "zápis", "čtení i zápis".
+std::string_view AccessText(Access access);
+
 // Every data ID of protocol 2.2 and the later ones monitors commonly meet, in ID order.
 std::span<const DataIdInfo> DataIdTable();
 // The table's row for `id`, or null for an ID the table does not list.
