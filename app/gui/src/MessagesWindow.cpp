@@ -160,6 +160,8 @@ void MessagesWindow::showEvent(QShowEvent* event)
     if (!m_columnsFitted) {
         FitColumns();
         m_columnsFitted = true;
+        // The log opens at its newest message, once the view has its size, and follows from there.
+        QMetaObject::invokeMethod(m_logView, [view = m_logView] { view->scrollToBottom(); }, Qt::QueuedConnection);
     }
     m_refresh->start();
     QWidget::showEvent(event);
