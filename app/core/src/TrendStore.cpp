@@ -1,5 +1,7 @@
 #include "varmio/TrendStore.h"
 
+#include "varmio/OpenTherm.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -112,6 +114,39 @@ const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries()
         return all;
     }();
     return series;
+}
+
+std::vector<TrendSeriesSpec> DecodedTrendSeries(std::uint8_t dataId)
+{
+    std::vector<TrendSeriesSpec> specs;
+    const DataIdInfo* info = FindDataId(dataId);
+    if (info == nullptr) return specs;
+    for (const TrendSeriesSpec& standard : StandardTrendSeries()) {
+        if (standard.DataId == dataId) return specs;
+    }
+    std::uint8_t types = 0;
+    if (info->Dir != Access::Write) types |= 1u << kReadAck;
+    if (info->Dir != Access::Read) types |= 1u << kWriteData;
+    const std::string id = std::to_string(dataId);
+    const auto add = [&](const FieldInfo& field, TrendReading reading, double divisor, const char* part) {
+        const std::string_view what = field.Caption.empty() ? info->Description : field.Caption;
+        const TrendKind kind = field.Unit == "°C" ? TrendKind::Temperature
+                               : field.Unit == "%" ? TrendKind::Percent
+                                                   : TrendKind::Other;
+        specs.push_back({"id" + id + part, std::string(what) + " (" + id + ")", std::string(field.Unit), kind, divisor,
+                         dataId, types, reading, 0});
+    };
+    switch (info->High.Type) {
+    case ValueType::F88: add(info->High, TrendReading::F88, 256.0, ""); return specs;
+    case ValueType::U16: add(info->High, TrendReading::U16, 1.0, ""); return specs;
+    case ValueType::S16: add(info->High, TrendReading::S16, 1.0, ""); return specs;
+    case ValueType::U8: add(info->High, TrendReading::HighU8, 1.0, "hi"); break;
+    case ValueType::S8: add(info->High, TrendReading::HighS8, 1.0, "hi"); break;
+    default: break;
+    }
+    if (info->Low.Type == ValueType::U8) add(info->Low, TrendReading::LowU8, 1.0, "lo");
+    if (info->Low.Type == ValueType::S8) add(info->Low, TrendReading::LowS8, 1.0, "lo");
+    return specs;
 }
 
 // ---- TrendSeries -----------------------------------------------------------------------------
@@ -273,41 +308,24 @@ std::optional<std::pair<std::int32_t, std::int32_t>> TrendSeries::RangeAt(std::i
     return std::pair{bucket.Min, bucket.Max};
 }
 
-TrendSeries::Block TrendSeries::Summary(std::size_t i0, std::size_t i1) const
-{
-    Block summary;
-    std::uint64_t s = m_firstSeq + i0;
-    const std::uint64_t end = m_firstSeq + i1;
-    constexpr std::uint64_t kBlock = std::uint64_t{1} << kBlockShift;
-    while (s < end) {
-        if ((s & (kBlock - 1)) == 0 && s + kBlock <= end) {
-            // A whole block, all of it still in the ring: its summary stands for its 64 samples.
-            const Block& block = BlockOf(s);
-            summary.Min = std::min(summary.Min, block.Min);
-            summary.Max = std::max(summary.Max, block.Max);
-            summary.HasGap = summary.HasGap || block.HasGap;
-            s += kBlock;
-            continue;
-        }
-        const std::int32_t v = ValueAt(static_cast<std::size_t>(s - m_firstSeq));
-        if (v == kGap) summary.HasGap = true;
-        else summary.Min = std::min(summary.Min, v), summary.Max = std::max(summary.Max, v);
-        ++s;
-    }
-    return summary;
-}
-
-std::size_t TrendSeries::NextGap(std::size_t i0, std::size_t i1) const
+std::size_t TrendSeries::Summary(std::size_t i0, std::size_t i1, Block& summary) const
 {
     constexpr std::uint64_t kBlock = std::uint64_t{1} << kBlockShift;
     std::uint64_t s = m_firstSeq + i0;
     const std::uint64_t end = m_firstSeq + i1;
     while (s < end) {
         if ((s & (kBlock - 1)) == 0 && s + kBlock <= end && !BlockOf(s).HasGap) {
-            s += kBlock; // a whole block without a break
+            // A whole block, all of it still in the ring: its summary stands for its 64 samples.
+            const Block& block = BlockOf(s);
+            summary.Min = std::min(summary.Min, block.Min);
+            summary.Max = std::max(summary.Max, block.Max);
+            s += kBlock;
             continue;
         }
-        if (ValueAt(static_cast<std::size_t>(s - m_firstSeq)) == kGap) break;
+        const std::int32_t v = ValueAt(static_cast<std::size_t>(s - m_firstSeq));
+        if (v == kGap) break;
+        summary.Min = std::min(summary.Min, v);
+        summary.Max = std::max(summary.Max, v);
         ++s;
     }
     return static_cast<std::size_t>(s - m_firstSeq);
@@ -359,7 +377,8 @@ void TrendSeries::QueryFull(std::int64_t from, std::int64_t to, std::int64_t ste
         const std::size_t next = std::min(last, LowerBound(from + (column + 1) * step));
         while (i < next) {
             // The run of samples up to the next break is drawn as one; the break on its own.
-            const std::size_t gap = NextGap(i, next);
+            Block summary;
+            const std::size_t gap = Summary(i, next, summary);
             if (gap - i <= 2) {
                 // Few changes: every corner of the steps, exactly.
                 for (; i < gap; ++i) {
@@ -369,7 +388,6 @@ void TrendSeries::QueryFull(std::int64_t from, std::int64_t to, std::int64_t ste
                 }
             } else {
                 // The value it left with goes where the run's last change happened.
-                const Block summary = Summary(i, gap);
                 const std::int32_t close = ValueAt(gap - 1);
                 EmitRange(line, TimeAt(i), current, summary.Min, summary.Max, close, TimeAt(gap - 1));
                 current = close;

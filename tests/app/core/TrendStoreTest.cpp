@@ -256,5 +256,24 @@ TEST(TrendStoreTest, TheResolverIsAskedOncePerDataIdAndItsSeriesAreFed)
     EXPECT_DOUBLE_EQ(At(store, kStandardSeriesCount, kStart + seconds(1)), 43);
 }
 
+TEST(DecodedTrendSeriesTest, NumbersOfTheTableBecomeSeriesButNotTheStandardOnesOrFlags)
+{
+    const auto ret = DecodedTrendSeries(28); // read: an f8.8 in READ-ACK answers
+    ASSERT_EQ(ret.size(), 1u);
+    EXPECT_EQ(ret[0].Reading, TrendReading::F88);
+    EXPECT_EQ(ret[0].MsgTypes, 1u << kReadAck);
+    EXPECT_EQ(ret[0].Kind, TrendKind::Temperature);
+    EXPECT_EQ(DecodedTrendSeries(14).at(0).MsgTypes, 1u << kWriteData); // written by the thermostat
+    EXPECT_TRUE(DecodedTrendSeries(25).empty()) << "a standard series takes it";
+    EXPECT_TRUE(DecodedTrendSeries(0).empty()) << "flags";
+    EXPECT_TRUE(DecodedTrendSeries(200).empty()) << "unknown to the table";
+    for (int id = 0; id < 256; ++id) {
+        for (const TrendSeriesSpec& spec : DecodedTrendSeries(static_cast<std::uint8_t>(id))) {
+            EXPECT_NE(spec.MsgTypes, 0) << id;
+            EXPECT_FALSE(spec.Caption.empty()) << id;
+        }
+    }
+}
+
 } // namespace
 } // namespace varmio

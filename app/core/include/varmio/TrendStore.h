@@ -82,6 +82,13 @@ enum StandardSeries : std::uint8_t {
 inline constexpr std::size_t kStandardSeriesCount = 11;
 const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries();
 
+// The series a decoded data ID adds: one per number the protocol table gives it (a whole f8.8, a
+// 16-bit count, or each numeric byte), fed by the answer a read gets (READ-ACK) or the value a
+// write sends (WRITE-DATA), as the table says the thermostat uses the ID. None for the IDs the
+// standard series already take, for flags and for IDs the table does not know. Made to be a
+// TrendStore's SeriesResolver.
+std::vector<TrendSeriesSpec> DecodedTrendSeries(std::uint8_t dataId);
+
 // One point of a query's polyline. A NaN Value breaks the line: nothing is known from there until
 // the next point (the bus was silent, or the series had no value yet).
 struct TrendPoint {
@@ -152,10 +159,9 @@ private:
     std::int64_t BucketIndex(std::int64_t t) const;
     Block& BlockOf(std::uint64_t seq) { return m_blocks[(seq >> kBlockShift) & (m_blocks.size() - 1)]; }
     const Block& BlockOf(std::uint64_t seq) const { return m_blocks[(seq >> kBlockShift) & (m_blocks.size() - 1)]; }
-    // Min and max of logical samples [i0, i1), and whether a gap is among them.
-    Block Summary(std::size_t i0, std::size_t i1) const;
-    // The logical index of the first break in [i0, i1), or i1.
-    std::size_t NextGap(std::size_t i0, std::size_t i1) const;
+    // Widens `summary` by the logical samples from i0 up to the first break before i1; returns
+    // where it stopped (the break's index, or i1).
+    std::size_t Summary(std::size_t i0, std::size_t i1, Block& summary) const;
     void QueryBuckets(std::int64_t from, std::int64_t to, std::int64_t step, std::int64_t end, double divisor,
                       std::int32_t& current, std::vector<TrendPoint>& out) const;
     void QueryFull(std::int64_t from, std::int64_t to, std::int64_t step, std::int64_t end, double divisor,
