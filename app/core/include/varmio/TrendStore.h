@@ -8,8 +8,9 @@
 //     buckets per series (12 bytes each). When a run outgrows them (91 days), neighbouring buckets
 //     merge pairwise and the buckets cover two minutes, then four, and so on.
 //
-// So one series never takes more than SeriesCeilingBytes() (3.5 MiB with the defaults), whatever
-// the run length and the bus rate; the eleven standard series stay under 40 MiB. A real bus polls
+// So one series never takes more than SeriesCeilingBytes() (4.6 MiB with the defaults), whatever
+// the run length and the bus rate; the eleven standard series stay under 50 MiB, and a store holds
+// at most kMaxSeries series. A real bus polls
 // one data ID about once a second, far below the ring's 3 changes a second over a day.
 //
 // Adding a sample costs O(1) amortised (plus O(1) per minute of time it closes). A query for a time
