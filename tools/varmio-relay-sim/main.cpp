@@ -1,6 +1,7 @@
-// varmio-relay-sim: a relay on a pseudo-terminal. Prints the device path as its first line, waits for a
-// program to open the device, then sends the built-in thermostat/boiler conversation or replays a
-// capture. Ctrl-C (or SIGTERM, SIGHUP) ends it cleanly, removing the link it made.
+// varmio-relay-sim: a relay on a pseudo-terminal, or behind a raw TCP bridge on 127.0.0.1 (--tcp).
+// Prints the device path (or the bridge's port name) as its first line, waits for a program to open
+// the device (or connect), then sends the built-in thermostat/boiler conversation or replays a capture.
+// Ctrl-C (or SIGTERM, SIGHUP) ends it cleanly, removing the link it made.
 
 #include "varmio/relaysim/RelaySim.h"
 
@@ -48,6 +49,7 @@ int main(int argc, char** argv)
     double speed = 1.0;
     bool unpaced = false;
     std::string link;
+    std::uint16_t tcpPort = 0;
     std::uint64_t seed = std::random_device{}();
     auto* replayOption = app.add_option("--replay", replay, "Replay this capture of relay packets")
                              ->type_name("FILE");
@@ -64,7 +66,12 @@ int main(int argc, char** argv)
                 },
                 "POSITIVE"));
     app.add_flag("--unpaced", unpaced, "Send as fast as the reader takes the bytes")->excludes(speedOption);
-    app.add_option("--link", link, "Make a symbolic link to the device here")->type_name("PATH");
+    auto* linkOption = app.add_option("--link", link, "Make a symbolic link to the device here")->type_name("PATH");
+    app.add_option("--tcp", tcpPort,
+                   "Serve the stream as a raw TCP serial bridge on 127.0.0.1:PORT instead of a pseudo-terminal "
+                   "(0: a free port; the first line then names it as socket://127.0.0.1:PORT)")
+        ->type_name("PORT")
+        ->excludes(linkOption);
     app.add_option("--seed", seed, "Seed of the conversation (default: random)")->excludes(replayOption);
     CLI11_PARSE(app, argc, argv);
 
@@ -75,6 +82,8 @@ int main(int argc, char** argv)
         options.Loop = loop;
         options.Speed = unpaced ? rs::Pacer::kUnpaced : speed;
         options.LinkPath = link;
+        if (app.count("--tcp") > 0)
+            options.TcpPort = tcpPort;
         options.Seed = seed;
         options.StartTimeOfDay = rs::LocalTimeOfDay();
         rs::RelaySimulator simulator(options);

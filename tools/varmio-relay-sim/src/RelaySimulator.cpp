@@ -2,6 +2,8 @@
 #include "varmio/relaysim/CaptureReplay.h"
 #include "varmio/relaysim/Conversation.h"
 #include "varmio/relaysim/Packet.h"
+#include "varmio/relaysim/PseudoTerminal.h"
+#include "varmio/relaysim/TcpBridge.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,8 +45,16 @@ RelaySimulator::RelaySimulator(std::unique_ptr<IByteSource> source, const RelayO
 {
     if (!m_source)
         throw std::invalid_argument("the relay simulator needs a byte source");
-    if (!options.LinkPath.empty())
-        m_device.MakeLink(options.LinkPath);
+    if (options.TcpPort) {
+        if (!options.LinkPath.empty())
+            throw std::invalid_argument("a TCP bridge has no device to link to");
+        m_device = std::make_unique<TcpBridge>(*options.TcpPort);
+    } else {
+        auto device = std::make_unique<PseudoTerminal>();
+        if (!options.LinkPath.empty())
+            device->MakeLink(options.LinkPath);
+        m_device = std::move(device);
+    }
     m_stopSignal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_stopSignal < 0)
         throw std::system_error(errno, std::generic_category(), "cannot make the stop signal");
@@ -125,8 +135,8 @@ RelayState RelaySimulator::RunStream()
         case Wake::Stop:
             return RelayState::Stopped;
         case Wake::Notice:
-            m_device.TakeNotices();
-            if (m_device.Readers() == 0) {
+            m_device->TakeNotices();
+            if (m_device->Readers() == 0) {
                 m_pacer.Pause(Clock::now());
                 if (!AwaitReader(RelayState::Paused))
                     return RelayState::Stopped;
@@ -135,7 +145,7 @@ RelayState RelaySimulator::RunStream()
             }
             break;
         case Wake::Writable: {
-            const std::size_t n = m_device.Write(std::span<const std::uint8_t>(pending).subspan(written));
+            const std::size_t n = m_device->Write(std::span<const std::uint8_t>(pending).subspan(written));
             written += n;
             m_bytesSent += n;
             if (written == pending.size()) {
@@ -153,14 +163,14 @@ RelayState RelaySimulator::RunStream()
 
 bool RelaySimulator::AwaitReader(RelayState waitingState)
 {
-    m_device.TakeNotices();
-    if (m_device.Readers() > 0)
+    m_device->TakeNotices();
+    if (m_device->Readers() > 0)
         return true;
     SetState(waitingState);
-    while (m_device.Readers() == 0) {
+    while (m_device->Readers() == 0) {
         if (WaitFor(false, std::nullopt) == Wake::Stop)
             return false;
-        m_device.TakeNotices();
+        m_device->TakeNotices();
     }
     return true;
 }
@@ -171,11 +181,11 @@ bool RelaySimulator::Drain()
     // Every read by the reader wakes us to look at the queue again; the notice of a read that empties
     // the queue after we looked is still pending when we wait, so none is missed. The slow look
     // besides is for kernels that would not report reads on terminals.
-    m_device.NoticeReads(true);
-    while (!m_device.InputQueueEmpty()) {
+    m_device->NoticeReads(true);
+    while (!m_device->InputQueueEmpty()) {
         if (WaitFor(false, Clock::now() + kDrainCheck) == Wake::Stop)
             return false;
-        m_device.TakeNotices();
+        m_device->TakeNotices();
     }
     return true;
 }
@@ -184,8 +194,8 @@ RelaySimulator::Wake RelaySimulator::WaitFor(bool writable, std::optional<Clock:
 {
     pollfd fds[3] = {
         {m_stopSignal, POLLIN, 0},
-        {m_device.WatchFd(), POLLIN, 0},
-        {m_device.MasterFd(), POLLOUT, 0},
+        {m_device->WatchFd(), POLLIN, 0},
+        {m_device->WriteFd(), POLLOUT, 0},
     };
     timespec timeout{};
     if (deadline) {

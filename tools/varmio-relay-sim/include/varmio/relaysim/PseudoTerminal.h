@@ -13,24 +13,26 @@
 //
 // Used by one thread at a time; the constructor and destructor only while no other thread uses it.
 
+#include "varmio/relaysim/RelayLine.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 
 namespace varmio::relaysim {
 
-class PseudoTerminal {
+class PseudoTerminal final : public RelayLine {
 public:
     // Throws std::system_error when the pair cannot be made or watched.
     PseudoTerminal();
     // Closes the pair (readers see the device hang up) and removes the link made by MakeLink if it
     // still points to this device.
-    ~PseudoTerminal();
+    ~PseudoTerminal() override;
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
     // The device's path, /dev/pts/N.
-    const std::string& DevicePath() const { return m_devicePath; }
+    const std::string& DevicePath() const override { return m_devicePath; }
 
     // Makes `linkPath` a symbolic link to the device; an old symbolic link there is replaced, anything
     // else is left alone and the call throws std::system_error.
@@ -39,21 +41,22 @@ public:
 
     // Descriptors to wait on: the master (writable) and the watch (readable when there are notices).
     int MasterFd() const { return m_master; }
-    int WatchFd() const { return m_watch; }
+    int WatchFd() const override { return m_watch; }
+    int WriteFd() const override { return m_master; }
 
     // Takes in all pending notices about the device: opens, closes and, while NoticeReads is on,
     // reads. Never blocks.
-    void TakeNotices();
+    void TakeNotices() override;
     // Programs that have the device open now (counted from the notices taken so far).
-    int Readers() const { return m_readers; }
+    int Readers() const override { return m_readers; }
     // Whether a reader's every read also raises a notice (to follow a reader emptying the queue).
-    void NoticeReads(bool on);
+    void NoticeReads(bool on) override;
 
     // Writes what the device can take now, without blocking; returns the count written (0 when the
     // device's buffers are full). Throws std::system_error on failure.
-    std::size_t Write(std::span<const std::uint8_t> bytes);
+    std::size_t Write(std::span<const std::uint8_t> bytes) override;
     // True when no byte written is still waiting to be read on the device side.
-    bool InputQueueEmpty() const;
+    bool InputQueueEmpty() const override;
 
 private:
     void Watch(std::uint32_t mask);

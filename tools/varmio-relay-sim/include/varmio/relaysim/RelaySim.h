@@ -8,4 +8,6 @@
 #include "varmio/relaysim/Pacer.h"
 #include "varmio/relaysim/Packet.h"
 #include "varmio/relaysim/PseudoTerminal.h"
+#include "varmio/relaysim/RelayLine.h"
 #include "varmio/relaysim/RelaySimulator.h"
+#include "varmio/relaysim/TcpBridge.h"

@@ -1,5 +1,6 @@
 #pragma once
-// The relay simulator: a pseudo-terminal that behaves like a relay's serial port. It sends the
+// The relay simulator: a pseudo-terminal that behaves like a relay's serial port (or a raw TCP bridge
+// in front of one). It sends the
 // built-in conversation or replays a capture, paced like the bus or as fast as the reader takes it.
 //
 // Nothing is sent until a program has opened the device, so the first byte is not lost; when the
@@ -16,7 +17,7 @@
 
 #include "varmio/relaysim/ByteSource.h"
 #include "varmio/relaysim/Pacer.h"
-#include "varmio/relaysim/PseudoTerminal.h"
+#include "varmio/relaysim/RelayLine.h"
 
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,8 @@ struct RelayOptions {
     bool Loop = false;                     // replay over and over
     double Speed = 1.0;                    // pacing factor, or Pacer::kUnpaced
     std::string LinkPath;                  // a symbolic link to the device, when not empty
+    std::optional<std::uint16_t> TcpPort;  // serve as a raw TCP bridge on 127.0.0.1 (0: a free port)
+                                           // instead of a pseudo-terminal; no link then
     std::uint64_t Seed = 1;                // the conversation's seed
     std::chrono::seconds StartTimeOfDay = std::chrono::hours(12); // the conversation's clock
 };
@@ -56,9 +59,9 @@ class RelaySimulator {
 public:
     using TStateChangeEvent = std::function<void(RelaySimulator* Sender, RelayState State)>;
 
-    // Makes the device (and the link) and loads the capture. Throws CaptureError for an unusable
-    // capture, std::invalid_argument for a bad speed, std::system_error when the device, link or
-    // stop signal cannot be made.
+    // Makes the device (and the link) or the TCP bridge, and loads the capture. Throws CaptureError for
+    // an unusable capture, std::invalid_argument for a bad speed or a link with a bridge,
+    // std::system_error when the device, link, bridge or stop signal cannot be made.
     explicit RelaySimulator(const RelayOptions& options);
     // Constructs around a byte source of the caller's (for embedding and tests); `options` gives the
     // speed and link, its replay, loop and seed fields are not used.
@@ -67,7 +70,8 @@ public:
     RelaySimulator(const RelaySimulator&) = delete;
     RelaySimulator& operator=(const RelaySimulator&) = delete;
 
-    const std::string& DevicePath() const { return m_device.DevicePath(); }
+    // The device's path, or the bridge's port name (socket://127.0.0.1:PORT).
+    const std::string& DevicePath() const { return m_device->DevicePath(); }
 
     // Runs until a single replay has been read to its end (Finished) or a stop is requested
     // (Stopped). Throws std::system_error when the device fails (the state is then Failed).
@@ -102,7 +106,7 @@ private:
 
     std::unique_ptr<IByteSource> m_source;
     Pacer m_pacer;
-    PseudoTerminal m_device;
+    std::unique_ptr<RelayLine> m_device;
     int m_stopSignal = -1; // eventfd
 
     std::atomic<RelayState> m_state{RelayState::Idle};
