@@ -7,6 +7,7 @@
 #include "LogSession.h"
 #include "PortLogger.h"
 
+#include "cport/NetPort.h"
 #include "varmio/DemoRelay.h"
 
 #include <CLI/CLI.hpp>
@@ -103,8 +104,9 @@ int main(int argc, char** argv)
             ->option_text("FILE");
     auto* portOption =
         app.add_option("--port", port,
-                       "Log the serial port NAME (\"ttyUSB0\" under /dev, or a path) with the monitor's line "
-                       "settings until Ctrl-C")
+                       "Log the serial port NAME (\"ttyUSB0\" under /dev, or a path; socket://HOST:PORT for a "
+                       "raw TCP serial bridge, rfc2217://HOST:PORT for one that takes line settings) with the "
+                       "monitor's line settings until Ctrl-C")
             ->option_text("NAME");
     auto* demoOption =
         app.add_flag("--demo", demo, "Log the built-in demo relay (a simulated thermostat and boiler) until Ctrl-C");
@@ -131,6 +133,8 @@ int main(int argc, char** argv)
     }
     if (app.count("--replay") + app.count("--port") + app.count("--demo") == 0)
         return Fail("one of --replay, --port and --demo is required (see --help)", kExitUsage);
+    if (std::string problem; cport::IsNetPortName(port) && !cport::ParseNetPortName(port, &problem))
+        return Fail("--port: " + problem, kExitUsage);
     if (app.count("--timestamp") > 0) options.Timestamp = timestamp;
     varmio::LineSpeed speed;
     if (!baud.empty()) {

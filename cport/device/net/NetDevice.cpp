@@ -15,8 +15,8 @@
 // the connection is a removal (ECONNRESET for a close, else the socket's error): the wait reports it
 // once, the bytes received before it can still be read, later calls fail.
 //
-// Threads: see ISerialDevice. The Telnet state is guarded by m_telnetMutex, which is taken inside the
-// core's lock (while received bytes are parsed into the queue) or alone, never the other way round.
+// Threads: see ISerialDevice. Locks are taken in one order: m_feedMutex (reading the socket), the core's
+// lock, m_telnetMutex (the Telnet state, the modem status and the answer wait).
 
 #include "common/DeviceCore.h"
 #include "common/DeviceKinds.h"
@@ -67,6 +67,8 @@ constexpr std::uint32_t kLineEvents = EPOLLIN | EPOLLRDHUP | EPOLLET | EPOLLONES
 // The line errors the server is asked to report.
 constexpr std::uint8_t kLineStateMask = kLineOverrun | kLineParity | kLineFraming | kLineBreak;
 constexpr std::size_t kMaxChunk = 64 * 1024;
+// Data read past a full queue while line settings wait for their answers; beyond it the answer waits.
+constexpr std::size_t kMaxBacklog = 256 * 1024;
 
 bool Fail(int error)
 {
@@ -213,9 +215,14 @@ private:
     bool SendOutboxLocked(); // m_telnetMutex held; false with the error set
     bool AwaitAnswers(std::initializer_list<ComPortCommand> codes);
 
-    // Takes what the socket holds into the queue; false once the connection has ended.
+    // Takes what the socket holds into the queue (marking the removal when the connection has ended).
     void Pull();
+    enum class Step : std::uint8_t { Data, Again, Full, Ended };
+    // One read from the socket (or the backlog) into the queue; m_feedMutex is taken inside.
+    Step ReceiveStep(int& ended);
     std::size_t Fill(const DeviceCore::Space& space, ssize_t& got, int& error, Notices& notices);
+    bool ReadAside(ssize_t& got, int& error, Notices& notices); // false when the backlog is full
+    std::size_t Parse(std::size_t got, Notices& notices);        // m_staging's first `got` bytes, in place
     void Apply(const Notices& notices);
     void Arm();
     void MarkRemoved(int error);
@@ -231,7 +238,11 @@ private:
     Event m_wake{false};
     DeviceCore m_core;
     std::jthread m_reader;
-    std::vector<std::uint8_t> m_staging; // used under the core's lock only
+    // Every read of the socket holds m_feedMutex (taken before the core's lock), so reads from the
+    // caller's and the reader's threads keep the stream's order.
+    std::mutex m_feedMutex;
+    std::vector<std::uint8_t> m_staging;
+    std::vector<std::uint8_t> m_backlog; // data read past a full queue while answers are awaited
 
     std::mutex m_telnetMutex;
     std::condition_variable m_answered;
@@ -465,7 +476,9 @@ bool NetDevice::PurgeComm(DWORD flags)
     }
     // What the socket holds goes under the queue's lock, so no byte received before the purge is queued
     // after it. Commands among it are still obeyed; only the end of the connection is left for a read.
+    std::lock_guard feed(m_feedMutex);
     return m_core.Purge(flags, [this] {
+        m_backlog.clear();
         int waiting = 0;
         if (::ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting <= 0) return;
         std::vector<std::uint8_t> scratch(static_cast<std::size_t>(waiting));
@@ -473,7 +486,7 @@ bool NetDevice::PurgeComm(DWORD flags)
         if (n <= 0 || m_kind != npRfc2217) return;
         std::lock_guard lock(m_telnetMutex);
         m_telnet.Receive(scratch.data(), static_cast<std::size_t>(n), scratch.data());
-        SendOutboxLocked();
+        if (m_telnet.HasOutput()) SendOutboxLocked();
     });
 }
 
@@ -501,20 +514,48 @@ void NetDevice::Pull()
 {
     if (m_core.RemovedError() != 0) return;
     for (;;) {
-        ssize_t got = 0;
-        int error = 0;
-        Notices notices;
-        if (!m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error, notices); })) return;
-        Apply(notices);
-        if (got > 0 || (got < 0 && error == EINTR)) continue;
-        if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return;
-        MarkRemoved(got == 0 ? ECONNRESET : error);
+        int ended = 0;
+        const Step step = ReceiveStep(ended);
+        if (step == Step::Data) continue;
+        if (step == Step::Ended) MarkRemoved(ended);
         return;
     }
 }
 
+NetDevice::Step NetDevice::ReceiveStep(int& ended)
+{
+    std::lock_guard feed(m_feedMutex);
+    ssize_t got = 0;
+    int error = 0;
+    Notices notices;
+    if (!m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error, notices); })) {
+        // A full queue holds the stream back; but answers the server sends behind it are awaited now:
+        // the bytes read meanwhile wait in the backlog, in order, until the queue has room.
+        bool awaiting = false;
+        {
+            std::lock_guard lock(m_telnetMutex);
+            awaiting = m_awaitingAnswers > 0;
+        }
+        if (!awaiting || !ReadAside(got, error, notices)) return Step::Full;
+    }
+    Apply(notices);
+    if (got > 0 || (got < 0 && error == EINTR)) return Step::Data;
+    if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return Step::Again;
+    ended = got == 0 ? ECONNRESET : error;
+    return Step::Ended;
+}
+
 std::size_t NetDevice::Fill(const DeviceCore::Space& space, ssize_t& got, int& error, Notices& notices)
 {
+    if (!m_backlog.empty()) {
+        const std::size_t n = std::min(m_backlog.size(), space.Size());
+        const std::size_t first = std::min(n, space.firstSize);
+        std::copy_n(m_backlog.begin(), first, space.first);
+        std::copy_n(m_backlog.begin() + static_cast<std::ptrdiff_t>(first), n - first, space.second);
+        m_backlog.erase(m_backlog.begin(), m_backlog.begin() + static_cast<std::ptrdiff_t>(n));
+        got = static_cast<ssize_t>(n);
+        return n;
+    }
     if (m_kind == npRaw) {
         // The fast path: straight from the socket into the queue's free room.
         iovec parts[2] = {{space.first, space.firstSize}, {space.second, space.secondSize}};
@@ -531,8 +572,29 @@ std::size_t NetDevice::Fill(const DeviceCore::Space& space, ssize_t& got, int& e
     got = ::recv(m_fd, m_staging.data(), m_staging.size(), MSG_DONTWAIT);
     error = errno;
     if (got <= 0) return 0;
+    const std::size_t size = Parse(static_cast<std::size_t>(got), notices);
+    const std::size_t first = std::min(size, space.firstSize);
+    std::copy_n(m_staging.data(), first, space.first);
+    std::copy_n(m_staging.data() + first, size - first, space.second);
+    return size;
+}
+
+bool NetDevice::ReadAside(ssize_t& got, int& error, Notices& notices)
+{
+    if (m_backlog.size() >= kMaxBacklog) return false;
+    m_staging.resize(std::min(kMaxBacklog - m_backlog.size(), kMaxChunk));
+    got = ::recv(m_fd, m_staging.data(), m_staging.size(), MSG_DONTWAIT);
+    error = errno;
+    if (got <= 0) return true;
+    const std::size_t size = Parse(static_cast<std::size_t>(got), notices);
+    m_backlog.insert(m_backlog.end(), m_staging.begin(), m_staging.begin() + static_cast<std::ptrdiff_t>(size));
+    return true;
+}
+
+std::size_t NetDevice::Parse(std::size_t got, Notices& notices)
+{
     std::lock_guard lock(m_telnetMutex);
-    const std::size_t size = m_telnet.Receive(m_staging.data(), static_cast<std::size_t>(got), m_staging.data());
+    const std::size_t size = m_telnet.Receive(m_staging.data(), got, m_staging.data());
     for (const std::uint8_t report : m_telnet.TakeModemReports()) {
         const DWORD status = report & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
         // A line that changed and changed back between two reports shows only in the report's delta bits.
@@ -541,13 +603,10 @@ std::size_t NetDevice::Fill(const DeviceCore::Space& space, ssize_t& got, int& e
         m_modemStatus = status;
     }
     const std::uint8_t line = m_telnet.TakeLineState();
-    notices.errors = ((line & kLineOverrun) ? CE_OVERRUN : 0) | ((line & kLineParity) ? CE_RXPARITY : 0) |
-                     ((line & kLineFraming) ? CE_FRAME : 0) | ((line & kLineBreak) ? CE_BREAK : 0);
+    notices.errors |= ((line & kLineOverrun) ? CE_OVERRUN : 0) | ((line & kLineParity) ? CE_RXPARITY : 0) |
+                      ((line & kLineFraming) ? CE_FRAME : 0) | ((line & kLineBreak) ? CE_BREAK : 0);
     if (m_telnet.HasOutput()) SendOutboxLocked(); // a failing send shows as the connection's end
     if (m_awaitingAnswers > 0) m_answered.notify_all();
-    const std::size_t first = std::min(size, space.firstSize);
-    std::copy_n(m_staging.data(), first, space.first);
-    std::copy_n(m_staging.data() + first, size - first, space.second);
     return size;
 }
 
@@ -611,17 +670,12 @@ void NetDevice::RunReader(std::stop_token stop)
 void NetDevice::Drain()
 {
     for (;;) {
-        ssize_t got = 0;
-        int error = 0;
-        Notices notices;
-        const bool room =
-            m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error, notices); });
-        if (!room) return; // full: the queue's wake hook brings us back when a read makes room
-        Apply(notices);
-        if (got > 0 || (got < 0 && error == EINTR)) continue;
-        m_readable = false;
-        if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return; // the next arrival raises another edge
-        MarkRemoved(got == 0 ? ECONNRESET : error);
+        int ended = 0;
+        const Step step = ReceiveStep(ended);
+        if (step == Step::Data) continue;
+        if (step == Step::Full) return; // the queue's wake hook brings us back when a read makes room
+        m_readable = false;             // the next arrival raises another edge
+        if (step == Step::Ended) MarkRemoved(ended);
         return;
     }
 }

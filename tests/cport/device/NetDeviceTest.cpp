@@ -255,6 +255,28 @@ TEST_F(NetDeviceTest, Rfc2217NotificationsBecomeModemEventsAndLineErrorsAndDataI
     EXPECT_EQ(server.Receive(7), Sb(Bytes({12, 1})));
 }
 
+TEST_F(NetDeviceTest, Rfc2217AnswersBehindAFullQueueAreFoundAndTheDataKeepsItsOrder)
+{
+    std::string stream;
+    for (int i = 0; i < 64 * 1024; ++i) stream += static_cast<char>('a' + i % 26);
+    std::thread serverSide([&] {
+        AcceptRfc2217Open();
+        server.Receive(15);
+        server.Receive(10 + 7 * 7);
+        // Far more data than the queue holds comes before the answers (as a relay streams while the
+        // server works through the commands), then more after them.
+        server.Send(stream.substr(0, 40'000) + Sb(Bytes({101, 0, 0, 0x4B, 0})) + Sb(Bytes({102, 8})) +
+                    Sb(Bytes({103, 1})) + Sb(Bytes({104, 1})) + stream.substr(40'000));
+    });
+    ASSERT_TRUE(device->Open(Url("rfc2217"))) << std::strerror(GetLastError());
+    ASSERT_TRUE(device->SetupComm(1024, 1024));
+    EXPECT_TRUE(device->SetCommState(Line(19200))) << std::strerror(GetLastError());
+    ASSERT_TRUE(device->SetCommTimeouts(kAtOnce));
+    ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+    serverSide.join();
+    EXPECT_TRUE(Receive(stream.size()) == stream) << "every byte, in order";
+}
+
 TEST_F(NetDeviceTest, Rfc2217OnARawBridgeOrAPlainTelnetServerFailsAsUnsupported)
 {
     std::thread rawSide([&] {
