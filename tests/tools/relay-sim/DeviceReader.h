@@ -27,6 +27,8 @@ public:
     {
         EXPECT_GE(m_fd, 0) << path << ": " << std::strerror(errno);
     }
+    // Reads from a descriptor of the caller's (a connected socket), which it then owns.
+    explicit DeviceReader(int fd) : m_fd(fd) {}
     ~DeviceReader() { Close(); }
     DeviceReader(const DeviceReader&) = delete;
     DeviceReader& operator=(const DeviceReader&) = delete;

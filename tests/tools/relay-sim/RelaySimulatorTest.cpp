@@ -11,6 +11,10 @@
 #include <mutex>
 #include <numeric>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace varmio::relaysim {
 namespace {
 
@@ -39,6 +43,18 @@ RelayOptions WithSpeed(double speed)
 std::unique_ptr<RelaySimulator> Replaying(const std::vector<std::uint8_t>& capture, bool loop, double speed)
 {
     return std::make_unique<RelaySimulator>(std::make_unique<CaptureReplay>(capture, loop), WithSpeed(speed));
+}
+
+// A client connected to the bridge whose port name is `name` (socket://127.0.0.1:PORT).
+int ConnectTo(const std::string& name)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(name.substr(name.rfind(':') + 1))));
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << name;
+    return fd;
 }
 
 std::unique_ptr<RelaySimulator> Conversing(std::uint64_t seed, double speed)
@@ -75,6 +91,29 @@ TEST(RelaySimulator, ARealCaptureArrivesWhole)
     DeviceReader reader(sim.DevicePath());
     EXPECT_EQ(reader.Read(capture.size()), capture);
     EXPECT_TRUE(sim.WaitForState(RelayState::Finished, kPatience));
+}
+
+TEST(RelaySimulator, ATcpBridgeServesItsLatestClientAndPausesWithoutOne)
+{
+    const auto capture = TestCapture();
+    RelayOptions options = WithSpeed(Pacer::kUnpaced);
+    options.TcpPort = 0;
+    RelaySimulator sim(std::make_unique<CaptureReplay>(capture, true), options);
+    ASSERT_EQ(sim.DevicePath().rfind("socket://127.0.0.1:", 0), 0u) << sim.DevicePath();
+    sim.Start();
+    ASSERT_TRUE(sim.WaitForState(RelayState::WaitingForReader, kPatience));
+    EXPECT_EQ(sim.BytesSent(), 0u);
+
+    DeviceReader first(ConnectTo(sim.DevicePath()));
+    EXPECT_EQ(first.Read(700), std::vector<std::uint8_t>(capture.begin(), capture.begin() + 700))
+        << "the stream starts at its first byte, unchanged";
+    DeviceReader second(ConnectTo(sim.DevicePath())); // takes over: the first is let go
+    EXPECT_LT(first.Read(32u << 20).size(), 32u << 20) << "the first connection ends";
+    EXPECT_EQ(second.Read(1000).size(), 1000u);
+    second.Close();
+    EXPECT_TRUE(sim.WaitForState(RelayState::Paused, kPatience));
+    DeviceReader third(ConnectTo(sim.DevicePath()));
+    EXPECT_EQ(third.Read(1000).size(), 1000u) << "the stream resumes";
 }
 
 TEST(RelaySimulator, NothingIsSentBeforeAProgramOpensTheDevice)
