@@ -5,8 +5,8 @@
 # python3: the test that redraws the LED glyphs and compares them with the committed bitmaps;
 # ser2net: the TCP serial bridge the network port tests run in front of a pseudo-terminal.)
 set -eu
-pkgs="cmake ninja-build g++ pkg-config qt6-base-dev libsimpleini-dev libcli11-dev libudev-dev
-      libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev xvfb xauth locales python3 ser2net $*"
+pkgs="cmake ninja-build g++ qt6-base-dev libsimpleini-dev libcli11-dev
+      libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev locales python3 ser2net $*"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -10,7 +10,7 @@ out=${1:-docs/window.png}
 messages_out=${2:-docs/messages.png}
 capture=data/captures/relay7/otgwfw_logfile.bin
 
-scripts/install-deps.sh xdotool imagemagick
+scripts/install-deps.sh xvfb xauth xdotool imagemagick
 
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target varmio -j "$(nproc)"

@@ -3,7 +3,7 @@
 // (every frame decoded to typed values, into the message overview and the message log, stamped with
 // the clock as the window does) is measured beside it: it is to cost under 20 % of the frame rate.
 
-#include "CountingNew.h"
+#include "support/CountingNew.h"
 #include "varmio/MessageOverview.h"
 #include "varmio/Monitor.h"
 #include "varmio/OpenTherm.h"

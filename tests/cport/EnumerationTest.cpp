@@ -17,6 +17,7 @@
 
 #include "SysfsSerialDevices.h"
 #include "cport/Enumeration.h"
+#include "support/TempDir.h"
 
 namespace cport {
 namespace {
@@ -238,17 +239,6 @@ TEST_F(VirtualPortsTest, RefusesNamesThatCouldNotBeListed)
 
 class SysfsTree : public VirtualPortsTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/varmio-sysfs-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(m_root);
-        VirtualPortsTest::TearDown();
-    }
 
     // A tty class entry; `parent` gives it a device link, `type` a serial-core type attribute.
     void AddTty(const std::string& name, bool parent, std::optional<std::string> type = std::nullopt)
@@ -271,7 +261,8 @@ protected:
         return list;
     }
 
-    std::filesystem::path m_root;
+    varmio::test::TempDir m_temp;
+    const std::filesystem::path& m_root = m_temp.Path();
 };
 
 TEST_F(SysfsTree, ListsHardwareTtysAndLeavesOutSlotsWithoutAUart)

@@ -17,6 +17,7 @@
 
 #include "FakeDevice.h"
 #include "cport/CPort.h"
+#include "support/PtyPair.h"
 
 namespace cport {
 namespace {
@@ -698,32 +699,8 @@ TEST_F(LoadingOntoAnOpenPort, ASettingTheDeviceRefusesStopsTheLoadAtItsKey)
 
 // ---- Loading onto an open port on a pseudo-terminal ------------------------------------------------------
 
-// The master side of a pseudo-terminal; the port opens the slave by its path. The master reports the
-// line settings the slave was given.
-class Pty {
-public:
-    Pty() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
-    {
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) throw std::runtime_error("no pty");
-        m_path = ptsname(m_master);
-    }
-    ~Pty() { close(m_master); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    int Master() const { return m_master; }
-    termios Line() const
-    {
-        termios t{};
-        tcgetattr(m_master, &t);
-        return t;
-    }
-
-private:
-    int m_master;
-    std::string m_path;
-};
+// The port opens the slave by its path; the master reports the line settings the slave was given.
+using Pty = varmio::test::PtyPair;
 
 // An ini section that notes the line settings of a pseudo-terminal each time a key is read.
 class ObservedIni : public TMemIniFile {
@@ -731,7 +708,7 @@ public:
     ObservedIni(std::string_view text, const Pty& pty) : TMemIniFile(text), m_pty(pty) {}
     std::string ReadString(const std::string& Section, const std::string& Ident, const std::string& Default) override
     {
-        speeds[Ident] = cfgetospeed(&(lines[Ident] = m_pty.Line()));
+        speeds[Ident] = cfgetospeed(&(lines[Ident] = m_pty.LineSettings()));
         return TMemIniFile::ReadString(Section, Ident, Default);
     }
     std::map<std::string, termios> lines;
@@ -748,19 +725,19 @@ TEST(LoadingOntoAnOpenPtyPort, ReconfiguresTheLineKeyByKeyAndReopensOnAChangedPo
     std::vector<std::string> events;
     TComPort port;
     port.SetName("ComPort1");
-    port.SetPort(first.Path());
+    port.SetPort(first.SlavePath());
     port.SetOnBeforeClose([&](TObject*) { events.push_back("BeforeClose"); });
     port.SetOnAfterClose([&](TObject*) { events.push_back("AfterClose"); });
     port.SetOnBeforeOpen([&](TObject*) { events.push_back("BeforeOpen"); });
     port.SetOnAfterOpen([&](TObject*) { events.push_back("AfterOpen"); });
     port.OpenPort();
     events.clear();
-    const termios opened = first.Line();
+    const termios opened = first.LineSettings();
     ASSERT_EQ(cfgetospeed(&opened), B9600);
 
     // A pseudo-terminal keeps the rate, the stop bits and RTS/CTS flow control (it holds every line at
     // 8 data bits without parity).
-    ObservedIni ini("[ComPort1]\nPort=" + first.Path() + "\nBaudRate=115200\nStopBits=2\nFlowControl=Hardware\n", first);
+    ObservedIni ini("[ComPort1]\nPort=" + first.SlavePath() + "\nBaudRate=115200\nStopBits=2\nFlowControl=Hardware\n", first);
     port.LoadFromIniSection(ini);
     EXPECT_TRUE(events.empty()) << "the same port is not reopened";
     EXPECT_EQ(ini.speeds.at("BaudRate"), B9600);
@@ -768,7 +745,7 @@ TEST(LoadingOntoAnOpenPtyPort, ReconfiguresTheLineKeyByKeyAndReopensOnAChangedPo
     EXPECT_FALSE(ini.lines.at("StopBits").c_cflag & CSTOPB);
     EXPECT_TRUE(ini.lines.at("DataBits").c_cflag & CSTOPB);
     EXPECT_FALSE(ini.lines.at("FlowControl").c_cflag & CRTSCTS);
-    EXPECT_TRUE(first.Line().c_cflag & CRTSCTS);
+    EXPECT_TRUE(first.LineSettings().c_cflag & CRTSCTS);
 
     // A setting the device refuses stops the load at its key; the port stays open on its last good line.
     TMemIniFile refused("[ComPort1]\nDataBits=7\nParity=Odd\n");
@@ -780,15 +757,15 @@ TEST(LoadingOntoAnOpenPtyPort, ReconfiguresTheLineKeyByKeyAndReopensOnAChangedPo
     }
     EXPECT_TRUE(port.Connected());
     EXPECT_EQ(port.Parity().Bits(), prNone) << "the keys after the refused one are not applied";
-    const termios kept = first.Line();
+    const termios kept = first.LineSettings();
     EXPECT_EQ(cfgetospeed(&kept), B115200);
     port.SetDataBits(dbEight);
 
-    TMemIniFile moved("[ComPort1]\nPort=" + second.Path() + "\n");
+    TMemIniFile moved("[ComPort1]\nPort=" + second.SlavePath() + "\n");
     port.LoadFromIniSection(moved);
     EXPECT_THAT(events, ElementsAre("BeforeClose", "AfterClose", "BeforeOpen", "AfterOpen"));
     ASSERT_TRUE(port.Connected());
-    const termios reopened = second.Line();
+    const termios reopened = second.LineSettings();
     EXPECT_EQ(cfgetospeed(&reopened), B115200) << "the new device is given the loaded settings";
     EXPECT_TRUE(reopened.c_cflag & CSTOPB);
     EXPECT_TRUE(reopened.c_cflag & CRTSCTS);

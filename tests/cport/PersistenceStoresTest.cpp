@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "cport/CPort.h"
+#include "support/TempDir.h"
 
 namespace cport {
 namespace {
@@ -179,26 +180,13 @@ TEST(TMemIniFile, SkipsGarbageAndKeepsReadingTheKeysAroundIt)
 
 class TIniFileOnDisk : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/varmio-ini-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_file = (m_dir / "port.ini").string();
-    }
-    void TearDown() override
-    {
-        std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all);
-        std::filesystem::remove_all(m_dir);
-    }
-    std::string FileText() const
-    {
-        std::ifstream in(m_file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    // A test may take the folder's write permission away; it is given back so that the folder goes.
+    void TearDown() override { std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all); }
+    std::string FileText() const { return varmio::test::ReadFile(m_file); }
 
-    std::filesystem::path m_dir;
-    std::string m_file;
+    varmio::test::TempDir m_temp;
+    const std::filesystem::path& m_dir = m_temp.Path();
+    std::string m_file = m_temp / "port.ini";
 };
 
 TEST_F(TIniFileOnDisk, AMissingFileIsEmptyAndEachWriteReachesTheFileAtOnce)

@@ -4,6 +4,7 @@
 #include "cport/ComPort.h"
 #include "cport/Framework.h"
 #include "cport/MainThread.h"
+#include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -28,56 +29,8 @@ namespace {
 
 constexpr int kDeadlineMs = 30000;
 
-// A pseudo-terminal pair: the port opens the slave by its path; the test writes to the master as the
-// relay device would.
-class Pty {
-public:
-    Pty()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) throw std::runtime_error("no pty");
-        m_path = ptsname(m_master);
-    }
-    ~Pty() { CloseMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    int Master() const { return m_master; }
-    void CloseMaster()
-    {
-        if (m_master >= 0) ::close(m_master);
-        m_master = -1;
-    }
-    // Writes all of `data`, waiting for room when the line is full.
-    bool WriteAll(const void* data, std::size_t size) const
-    {
-        const auto* p = static_cast<const std::uint8_t*>(data);
-        while (size > 0) {
-            const ssize_t n = ::write(m_master, p, size);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                if (errno != EAGAIN) return false;
-                pollfd pfd{m_master, POLLOUT, 0};
-                ::poll(&pfd, 1, 100);
-                continue;
-            }
-            p += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    speed_t LineSpeed() const
-    {
-        termios t{};
-        tcgetattr(m_master, &t); // a master reports the settings of its slave
-        return cfgetospeed(&t);
-    }
-
-private:
-    int m_master = -1;
-    std::string m_path;
-};
+// The port opens the slave; the test writes to the master as the relay device would.
+using Pty = varmio::test::PtyPair;
 
 std::size_t OpenFileCount()
 {
@@ -160,7 +113,7 @@ TEST_F(PortPtyTest, OpeningAMissingDeviceFailsWithTheSystemsNumber)
 
 TEST_F(PortPtyTest, ReadDataReturnsAtOnceWithWhatIsWaiting)
 {
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     port->SetEvents({evRxChar});
     std::vector<std::int32_t> counts, reads;
     std::string received;
@@ -175,7 +128,7 @@ TEST_F(PortPtyTest, ReadDataReturnsAtOnceWithWhatIsWaiting)
     char buffer[33];
     EXPECT_EQ(port->ReadData(buffer, 33), 0) << "nothing waiting: returns at once with nothing";
 
-    ASSERT_TRUE(pty.WriteAll("\x35\x35\x35\x00\x18", 5));
+    ASSERT_TRUE(pty.Write("\x35\x35\x35\x00\x18", 5));
     ASSERT_TRUE(loop.RunUntil([&] { return received.size() == 5; }, kDeadlineMs));
     EXPECT_EQ(received, std::string("\x35\x35\x35\x00\x18", 5));
     ASSERT_FALSE(reads.empty());
@@ -185,7 +138,7 @@ TEST_F(PortPtyTest, ReadDataReturnsAtOnceWithWhatIsWaiting)
 
 TEST_F(PortPtyTest, ABaudRateChangeReachesAnOpenDeviceAtOnceAndAClosedOneAtTheNextOpen)
 {
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     port->OpenPort();
     EXPECT_EQ(pty.LineSpeed(), B19200);
     port->SetBaudRate(br57600);
@@ -199,7 +152,7 @@ TEST_F(PortPtyTest, ABaudRateChangeReachesAnOpenDeviceAtOnceAndAClosedOneAtTheNe
 
 TEST_F(PortPtyTest, ManyOpensAndClosesLeaveFilesAndMemoryWhereTheyWere)
 {
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     // Warm up: the first opens create what the process keeps (thread stacks, allocator arenas).
     for (int i = 0; i < 200; ++i) {
         port->OpenPort();
@@ -241,7 +194,7 @@ TEST_F(PortPtyTest, OpenAndCloseWhileBytesFlow)
             }
         }
     });
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     std::int64_t received = 0;
     port->SetOnRxChar([&](TObject*, std::int32_t count) {
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
@@ -267,7 +220,7 @@ TEST_F(PortPtyTest, AMillionPacketsAtFullSpeedArriveInOrderNoneLostOrDoubled)
 {
     constexpr std::uint64_t kPackets = 1'000'000;
     constexpr std::uint64_t kBytes = kPackets * 7;
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     StreamChecker checker;
     std::vector<std::uint8_t> buffer;
     // The handler reads every byte that is waiting.
@@ -281,7 +234,7 @@ TEST_F(PortPtyTest, AMillionPacketsAtFullSpeedArriveInOrderNoneLostOrDoubled)
         for (std::uint64_t sent = 0; sent < kBytes;) {
             const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(kBytes - sent, 7 * 4096));
             FillStream(chunk, sent, size);
-            if (!pty.WriteAll(chunk.data(), chunk.size())) return;
+            if (!pty.Write(chunk.data(), chunk.size())) return;
             sent += size;
         }
     });
@@ -298,7 +251,7 @@ TEST_F(PortPtyTest, PacketsAtLinePaceAllReachAHandlerThatReads33BytesPerEvent)
     // A minute by default; VARMIO_PACED_SECONDS shortens it for quick runs.
     const char* configured = std::getenv("VARMIO_PACED_SECONDS");
     const int seconds = configured ? std::max(1, std::atoi(configured)) : 60;
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     StreamChecker checker;
     // The main window's handler: up to 33 bytes per event, whatever Count says.
     port->SetOnRxChar([&](TObject*, std::int32_t) {
@@ -315,7 +268,7 @@ TEST_F(PortPtyTest, PacketsAtLinePaceAllReachAHandlerThatReads33BytesPerEvent)
         auto due = std::chrono::steady_clock::now();
         for (std::uint64_t i = 0; i < packets; ++i) {
             FillStream(packet, i * 7, 7);
-            if (!pty.WriteAll(packet.data(), packet.size())) return;
+            if (!pty.Write(packet.data(), packet.size())) return;
             due += packetTime;
             std::this_thread::sleep_until(due); // the line's pace, not a synchronisation
         }
@@ -337,13 +290,13 @@ TEST_F(PortPtyTest, PacketsAtLinePaceAllReachAHandlerThatReads33BytesPerEvent)
     // A burst larger than one read settles the same way ...
     std::vector<std::uint8_t> burst;
     FillStream(burst, written, 40);
-    ASSERT_TRUE(pty.WriteAll(burst.data(), burst.size()));
+    ASSERT_TRUE(pty.Write(burst.data(), burst.size()));
     ASSERT_TRUE(loop.RunUntil([&] { return settledAt(written + 40); }, kDeadlineMs))
         << "received " << checker.received << " of " << written + 40 << ", " << left << " waiting";
     // ... and what it left waiting is delivered, in order, by the next arrival.
     std::vector<std::uint8_t> next;
     FillStream(next, written + 40, 7);
-    ASSERT_TRUE(pty.WriteAll(next.data(), next.size()));
+    ASSERT_TRUE(pty.Write(next.data(), next.size()));
     ASSERT_TRUE(loop.RunUntil([&] { return checker.received >= written + 40; }, kDeadlineMs));
     EXPECT_EQ(checker.mismatches, 0u);
 }
@@ -352,7 +305,7 @@ TEST_F(PortPtyTest, PullingTheDeviceDuringTrafficReportsOnceWithoutSpinningAndTh
 {
     std::vector<std::string> errors;
     auto previous = SetApplicationExceptionHandler([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
-    auto port = MainWindowPort(pty.Path());
+    auto port = MainWindowPort(pty.SlavePath());
     StreamChecker checker;
     port->SetOnRxChar([&](TObject*, std::int32_t count) {
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
@@ -361,7 +314,7 @@ TEST_F(PortPtyTest, PullingTheDeviceDuringTrafficReportsOnceWithoutSpinningAndTh
     port->OpenPort();
     std::vector<std::uint8_t> chunk;
     FillStream(chunk, 0, 7000);
-    ASSERT_TRUE(pty.WriteAll(chunk.data(), chunk.size()));
+    ASSERT_TRUE(pty.Write(chunk.data(), chunk.size()));
     ASSERT_TRUE(loop.RunUntil([&] { return checker.received > 0; }, kDeadlineMs));
     pty.CloseMaster(); // the adapter is pulled out
 

@@ -8,6 +8,7 @@
 #include "cport/MainThread.h"
 
 #include "FakeDevice.h"
+#include "support/ApplicationErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -23,26 +24,7 @@ using device::FakeDevice;
 
 inline constexpr int kDeadlineMs = 10000;
 
-// Collects what reaches the application's exception handler while it lives.
-class ApplicationErrors {
-public:
-    ApplicationErrors()
-    {
-        m_previous = SetApplicationExceptionHandler([this](TObject* sender, const std::exception& e) {
-            messages.push_back(e.what());
-            senders.push_back(sender);
-        });
-    }
-    ~ApplicationErrors() { SetApplicationExceptionHandler(std::move(m_previous)); }
-    ApplicationErrors(const ApplicationErrors&) = delete;
-    ApplicationErrors& operator=(const ApplicationErrors&) = delete;
-
-    std::vector<std::string> messages;
-    std::vector<TObject*> senders;
-
-private:
-    TApplicationExceptionHandler m_previous;
-};
+using varmio::test::ApplicationErrors;
 
 // One OnException report, as the handler received it.
 struct Report {

@@ -6,6 +6,7 @@
 #include "cport/Framework.h"
 
 #include "FakeDevice.h"
+#include "support/ApplicationErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -35,23 +36,7 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = kDeadline
     return true;
 }
 
-// Collects what reaches the application's exception handler while it lives.
-class ApplicationErrors {
-public:
-    ApplicationErrors()
-    {
-        m_previous = cport::SetApplicationExceptionHandler(
-            [this](cport::TObject*, const std::exception& e) { messages.emplace_back(e.what()); });
-    }
-    ~ApplicationErrors() { cport::SetApplicationExceptionHandler(std::move(m_previous)); }
-    ApplicationErrors(const ApplicationErrors&) = delete;
-    ApplicationErrors& operator=(const ApplicationErrors&) = delete;
-
-    std::vector<std::string> messages;
-
-private:
-    cport::TApplicationExceptionHandler m_previous;
-};
+using varmio::test::ApplicationErrors;
 
 // A port on a fake device. Events are off unless a test turns them on, so opening starts no thread.
 class FakePortTest : public ::testing::Test {

@@ -7,8 +7,12 @@
 namespace varmio {
 namespace {
 
-constexpr int kFirstFieldState = 3; // states 3..6 take the four fields of a packet
-constexpr int kLastFieldState = 6;
+// States 0..2 count sync bytes; from there on the state is the position in the packet.
+constexpr int kFirstFieldState = static_cast<int>(kSyncCount);
+constexpr int kLastFieldState = static_cast<int>(kPacketSize) - 1;
+
+// A field's place in the pending frame, which holds the packet's bytes after the sync bytes.
+constexpr std::size_t Pending(PacketField field) { return field - kSyncCount; }
 
 // The status check-list items that go into the record, in record order, with their field texts.
 struct StatusField {
@@ -99,10 +103,10 @@ void Monitor::ProcessFrameByte(std::uint8_t byte)
 void Monitor::CompleteFrame()
 {
     Frame& frame = m_currentFrame;
-    frame.MsgType = m_pendingFrame[0];
-    frame.DataId = m_pendingFrame[1];
-    frame.ValueHigh = m_pendingFrame[2];
-    frame.ValueLow = m_pendingFrame[3];
+    frame.MsgType = m_pendingFrame[Pending(kMsgTypeAt)];
+    frame.DataId = m_pendingFrame[Pending(kDataIdAt)];
+    frame.ValueHigh = m_pendingFrame[Pending(kValueHighAt)];
+    frame.ValueLow = m_pendingFrame[Pending(kValueLowAt)];
     frame.DataValue = frame.ValueHigh * 256 + frame.ValueLow;
 
     ShowDecimal(m_display, Box::Edit9, frame.MsgType);

@@ -1,7 +1,7 @@
 #pragma once
-// A monitor on a FakeDisplay, with a helper that sends whole relay packets.
+// A monitor on a RecordingDisplay, with a helper that sends whole relay packets.
 
-#include "FakeDisplay.h"
+#include "support/RecordingDisplay.h"
 
 #include "varmio/Monitor.h"
 
@@ -20,7 +20,7 @@ protected:
         }
     }
 
-    FakeDisplay display;
+    RecordingDisplay display;
     Monitor monitor{display, Regional{}};
 };
 

@@ -1,6 +1,7 @@
 // The byte path allocates nothing once its buffers are warm: every operator new is counted.
 
-#include "CountingNew.h"
+#include "support/CountingNew.h"
+#include "support/RecordingDisplay.h"
 #include "varmio/Monitor.h"
 
 #include <gtest/gtest.h>
@@ -12,31 +13,10 @@
 namespace varmio {
 namespace {
 
-// Keeps check marks and counts lines; stores no text, so that only the core's allocations count.
-class CountingDisplay : public IDisplay {
-public:
-    void SetBoxText(Box, std::string_view text) override { boxBytes += text.size(); }
-    bool IsChecked(StatusList list, int item) const override { return checks[Index(list)][Item(item)]; }
-    void SetChecked(StatusList list, int item, bool checked) override { checks[Index(list)][Item(item)] = checked; }
-    void AppendRawLog(std::string_view) override { ++rawLines; }
-    void AppendRecordLog(std::string_view) override { ++recordLines; }
-    bool ChangesOnly() const override { return changesOnly; }
-    std::string_view DateTimeText() const override { return "7.12.2026; 13:05:20"; }
-
-    std::array<std::array<bool, 8>, 2> checks{};
-    long rawLines = 0;
-    long recordLines = 0;
-    std::size_t boxBytes = 0;
-    bool changesOnly = true;
-
-private:
-    static std::size_t Index(StatusList list) { return list == StatusList::CheckListBox1 ? 0 : 1; }
-    static std::size_t Item(int item) { return static_cast<std::size_t>(item); }
-};
-
 TEST(NoAllocationTest, FramesAllocateNothingOnceTheBuffersAreWarm)
 {
-    CountingDisplay display;
+    test::RecordingDisplay display(false); // stores no text: only the core's allocations count
+    display.dateTime = "7.12.2026; 13:05:20";
     Monitor monitor(display, Regional{});
     // Long values and every status bit set give the longest lines there are.
     auto sendAll = [&](int high) {

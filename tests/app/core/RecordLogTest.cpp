@@ -1,6 +1,6 @@
 // Log files: Windows-1250 bytes, CR LF line ends, and the errors of creating and writing them.
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include "varmio/Monitor.h"
 #include "varmio/RecordLog.h"

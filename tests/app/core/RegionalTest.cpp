@@ -1,6 +1,7 @@
 // Regional settings from the POSIX locale: decimal separator, short date and long time.
 
 #include "varmio/Regional.h"
+#include "support/DateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -33,18 +34,7 @@ bool LocaleAvailable(const char* name)
     return true;
 }
 
-std::tm Reading(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_wday = 1;
-    return t;
-}
+using test::LocalTime;
 
 // Gives the tests a locale, compiled once into the build folder from the system's locale sources
 // (atomically, as test processes may run side by side). The system's own compiled locales are not
@@ -92,7 +82,7 @@ protected:
     std::array<std::optional<std::string>, kLocaleVariables.size()> m_saved;
 };
 
-const std::tm kReading = Reading(2026, 12, 7, 13, 5, 20);
+const std::tm kReading = LocalTime(2026, 12, 7, 13, 5, 20);
 
 TEST_F(RegionalTest, CLocaleGivesPointMonthFirstDateAndTwentyFourHourTime)
 {
@@ -108,7 +98,7 @@ TEST_F(RegionalTest, NoLocaleVariablesMeanTheCLocale)
 {
     const Regional regional = Regional::FromEnvironment();
     EXPECT_EQ(regional.DecimalSeparator, ".");
-    EXPECT_EQ(regional.DateTimeText(Reading(2027, 1, 2, 3, 4, 5)), "01/02/27; 03:04:05");
+    EXPECT_EQ(regional.DateTimeText(LocalTime(2027, 1, 2, 3, 4, 5)), "01/02/27; 03:04:05");
 }
 
 TEST_F(RegionalTest, LocaleThatIsNotInstalledCountsAsTheCLocale)
@@ -161,8 +151,8 @@ TEST_F(RegionalTest, TextsOfAnEightBitLocaleComeOutAsUtf8)
     original.reset();
     EXPECT_EQ(regional.DecimalSeparator, ",");
     regional.ShortDateFormat = "%d. %b %Y";
-    EXPECT_EQ(regional.FormatShortDate(Reading(2026, 2, 3, 0, 0, 0)), "03. úno 2026");
-    EXPECT_EQ(regional.FormatShortDate(Reading(2026, 7, 3, 0, 0, 0)), "03. čec 2026");
+    EXPECT_EQ(regional.FormatShortDate(LocalTime(2026, 2, 3, 0, 0, 0)), "03. úno 2026");
+    EXPECT_EQ(regional.FormatShortDate(LocalTime(2026, 7, 3, 0, 0, 0)), "03. čec 2026");
 }
 
 TEST_F(RegionalTest, TwelveHourLocaleKeepsItsMarkers)
@@ -179,7 +169,7 @@ TEST(RegionalFormatsTest, HandSetFormatsKeepTheirTextAndIgnoreTheGlobalLocale)
     Regional regional;
     regional.ShortDateFormat = "%Y年%m月%d日";
     regional.LongTimeFormat = "%H.%M.%S h";
-    EXPECT_EQ(regional.DateTimeText(Reading(2026, 12, 7, 9, 5, 0)), "2026年12月07日; 09.05.00 h");
+    EXPECT_EQ(regional.DateTimeText(LocalTime(2026, 12, 7, 9, 5, 0)), "2026年12月07日; 09.05.00 h");
     regional.ShortDateFormat = "";
     EXPECT_EQ(regional.FormatShortDate(kReading), "");
     regional.ShortDateFormat = "%b";

@@ -145,7 +145,7 @@ TEST_F(ValueDecodingTest, RegionalDecimalSeparatorIsUsedInBoxesAndRecord)
 {
     Regional czech;
     czech.DecimalSeparator = ",";
-    test::FakeDisplay local;
+    test::RecordingDisplay local;
     Monitor m(local, czech);
     for (int b : {0x35, 0x35, 0x35, 4, 27, 0xFA, 0xC0}) m.ProcessFrameByte(static_cast<std::uint8_t>(b));
     EXPECT_EQ(local.Box(Box::Edit7), "-5,2");

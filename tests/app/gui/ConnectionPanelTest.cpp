@@ -85,7 +85,7 @@ TEST_F(ConnectionPanelTest, PacedSimulatorStreamFillsTheWindowAndTheLedFollowsOp
     ClickLed();
     EXPECT_TRUE(m_form->ComPort1()->Connected());
     EXPECT_EQ(m_form->ComLed1()->State(), cportctl::lsOn);
-    m_clock.push_back(At(2026, 12, 7, 13, 5, 21));
+    m_clock.push_back(LocalTime(2026, 12, 7, 13, 5, 21));
     m_form->Timer1Timer(m_form->Timer1());
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_form->Core().FrameCount() >= 300; }, kPatienceMs));

@@ -3,6 +3,7 @@
 
 #include "varmio/MainWindow.h"
 #include "varmio/Regional.h"
+#include "support/DateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +18,7 @@
 #include <QString>
 #include <QWidget>
 
-inline std::tm At(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    std::mktime(&t); // fills in the day of the week
-    return t;
-}
+using varmio::test::LocalTime;
 
 // Types `text` into `widget` as a keyboard would, one key per character ("\n" is the Return key);
 // unlike QTest::keyClicks this keeps characters beyond Latin-1.
@@ -87,6 +76,6 @@ protected:
         return control;
     }
 
-    std::deque<std::tm> m_clock{At(2026, 12, 7, 13, 5, 20)};
+    std::deque<std::tm> m_clock{LocalTime(2026, 12, 7, 13, 5, 20)};
     std::unique_ptr<varmio::TForm1> m_form;
 };

@@ -124,7 +124,7 @@ TEST_F(FormTest, ClockShowsDateAndTimeOfOneReading)
 {
     m_form->Timer1()->stop();
     // A tick at midnight: the day changes between two readings taken one right after the other.
-    m_clock = {At(2026, 12, 7, 23, 59, 59), At(2026, 12, 8, 0, 0, 0)};
+    m_clock = {LocalTime(2026, 12, 7, 23, 59, 59), LocalTime(2026, 12, 8, 0, 0, 0)};
     m_form->Timer1Timer(m_form->Timer1());
     EXPECT_EQ(m_form->Edit8()->text(), "07.12.2026; 23:59:59");
     m_form->Timer1Timer(m_form->Timer1());
@@ -135,7 +135,7 @@ TEST_F(FormTest, ClockTicksEverySecondFromTheStart)
 {
     EXPECT_TRUE(m_form->Edit8()->text().isEmpty());
     EXPECT_EQ(m_form->Timer1()->interval(), 1000);
-    m_clock = {At(2026, 1, 2, 3, 4, 5)};
+    m_clock = {LocalTime(2026, 1, 2, 3, 4, 5)};
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_form->Edit8()->text().isEmpty(); }, 5000));
     EXPECT_EQ(m_form->Edit8()->text(), "02.01.2026; 03:04:05");
 }

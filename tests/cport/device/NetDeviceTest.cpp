@@ -3,6 +3,7 @@
 
 #include "DeviceTestSupport.h"
 #include "NetTestSupport.h"
+#include "support/PtyPair.h"
 
 #include "cport/NetPort.h"
 
@@ -305,16 +306,10 @@ protected:
     void SetUp() override
     {
         if (!Ser2net::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/install-deps.sh)";
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(m_master, 0);
-        ASSERT_EQ(::grantpt(m_master), 0);
-        ASSERT_EQ(::unlockpt(m_master), 0);
-        char name[64] = {};
-        ASSERT_EQ(::ptsname_r(m_master, name, sizeof name), 0);
         // Our own descriptor on the slave keeps the line up between ser2net's opens.
-        m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        m_slave = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(m_slave, 0);
-        bridge = std::make_unique<Ser2net>(name);
+        bridge = std::make_unique<Ser2net>(pty.SlavePath());
         ASSERT_TRUE(bridge->Running()) << "ser2net did not start";
     }
     void TearDown() override
@@ -322,17 +317,9 @@ protected:
         device.reset();
         bridge.reset();
         if (m_slave >= 0) ::close(m_slave);
-        if (m_master >= 0) ::close(m_master);
     }
 
-    speed_t LineSpeed() const
-    {
-        termios tio{};
-        ::tcgetattr(m_master, &tio); // a master reports its slave's settings
-        return ::cfgetospeed(&tio);
-    }
-
-    int m_master = -1;
+    varmio::test::PtyPair pty;
     int m_slave = -1;
     std::unique_ptr<Ser2net> bridge;
     Transfer waiter;
@@ -348,10 +335,10 @@ TEST_F(Ser2netDeviceTest, ASpeedSetThroughRfc2217ReachesTheLineAndBytesComeBack)
     ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
     for (const DWORD rate : {19200u, 4800u}) {
         ASSERT_TRUE(device->SetCommState(Line(rate))) << rate << ": " << std::strerror(GetLastError());
-        EXPECT_EQ(LineSpeed(), rate == 19200 ? B19200 : B4800);
+        EXPECT_EQ(pty.LineSpeed(), rate == 19200 ? B19200 : B4800);
     }
     const std::string bytes = AllByteValues();
-    ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::write(pty.Master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     std::string received;
     Transfer& t = waiter;
     while (received.size() < bytes.size()) {
@@ -366,7 +353,7 @@ TEST_F(Ser2netDeviceTest, KillingTheBridgeIsOneRemoval)
 {
     for (const bool rfc2217 : {false, true}) {
         SCOPED_TRACE(rfc2217 ? "rfc2217" : "raw");
-        if (!bridge->Running()) bridge = std::make_unique<Ser2net>(::ptsname(m_master));
+        if (!bridge->Running()) bridge = std::make_unique<Ser2net>(pty.SlavePath());
         const std::uint16_t port = rfc2217 ? bridge->Rfc2217Port() : bridge->RawPort();
         ASSERT_TRUE(device->Open((rfc2217 ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") + std::to_string(port)))
             << std::strerror(GetLastError());

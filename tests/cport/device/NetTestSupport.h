@@ -3,6 +3,8 @@
 // started on a free loopback port in front of a serial device, its configuration in a temporary folder.
 // Both stop with their object.
 
+#include "support/TempDir.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -136,14 +138,11 @@ class Ser2net {
 public:
     explicit Ser2net(const std::string& device, const std::string& line = "9600n81")
     {
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("varmio-ser2net-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter()));
-        std::filesystem::create_directories(m_folder);
         for (int attempt = 0; attempt < 5 && m_pid < 0; ++attempt) {
             m_raw = FreeLoopbackPort();
             m_rfc2217 = FreeLoopbackPort();
             if (m_raw == m_rfc2217) continue;
-            const std::filesystem::path config = m_folder / "ser2net.yaml";
+            const std::filesystem::path config = m_folder.Path() / "ser2net.yaml";
             std::ofstream(config) << "%YAML 1.1\n---\n"
                                   << "connection: &raw\n  accepter: tcp,127.0.0.1," << m_raw
                                   << "\n  connector: serialdev," << device << "," << line << ",local\n"
@@ -154,12 +153,7 @@ public:
             Start(config);
         }
     }
-    ~Ser2net()
-    {
-        Stop();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
-    }
+    ~Ser2net() { Stop(); }
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;
 
@@ -179,12 +173,6 @@ public:
     }
 
 private:
-    static int& Counter()
-    {
-        static int counter = 0;
-        return counter;
-    }
-
     void Start(const std::filesystem::path& config)
     {
         const pid_t pid = ::fork();
@@ -229,7 +217,7 @@ private:
         return false;
     }
 
-    std::filesystem::path m_folder;
+    TempDir m_folder;
     pid_t m_pid = -1;
     std::uint16_t m_raw = 0;
     std::uint16_t m_rfc2217 = 0;

@@ -2,6 +2,7 @@
 // would deliver, and the device under test opens the slave side.
 
 #include "DeviceTestSupport.h"
+#include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -25,50 +26,12 @@ using namespace test;
 constexpr int kPatienceMs = 20'000; // a generous deadline for conditions that should come at once
 
 // A pseudo-terminal pair; the master side stands for the far end of the line.
-class PtyPair {
-public:
-    PtyPair()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return;
-        char name[64] = {};
-        if (::ptsname_r(m_master, name, sizeof name) == 0) m_slave = name;
-    }
-    ~PtyPair() { CloseMaster(); }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
-    bool Ok() const { return m_master >= 0 && !m_slave.empty(); }
-    const std::string& SlavePath() const { return m_slave; }
-
-    // Writes everything (blocking while the line holds the sender back); false if the master closed.
-    bool Write(const std::string& bytes)
-    {
-        std::size_t at = 0;
-        while (at < bytes.size()) {
-            const ssize_t n = ::write(m_master, bytes.data() + at, bytes.size() - at);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            at += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    void CloseMaster()
-    {
-        if (m_master >= 0) ::close(m_master);
-        m_master = -1;
-    }
-
-private:
-    int m_master = -1;
-    std::string m_slave;
-};
+using varmio::test::PtyPair;
 
 class PosixDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(pty.Ok()) << "no pseudo-terminal: " << std::strerror(errno);
         device = CreateSystemDevice();
     }
 

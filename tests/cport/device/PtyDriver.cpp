@@ -3,6 +3,7 @@
 // adapter being pulled out. Time is the wall clock.
 
 #include "DeviceContract.h"
+#include "support/PtyPair.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,44 +18,7 @@
 namespace cport::device::test {
 namespace {
 
-class PtyPair {
-public:
-    PtyPair()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[64] = {};
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
-            ::ptsname_r(m_master, name, sizeof name) != 0) {
-            CloseMaster();
-            throw std::runtime_error("no pseudo-terminal");
-        }
-        m_slave = name;
-    }
-    ~PtyPair() { CloseMaster(); }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
-    const std::string& SlavePath() const { return m_slave; }
-    void CloseMaster()
-    {
-        if (m_master >= 0) ::close(m_master);
-        m_master = -1;
-    }
-    bool Write(std::string_view bytes) const
-    {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-private:
-    int m_master = -1;
-    std::string m_slave;
-};
+using varmio::test::PtyPair;
 
 class PtyDriver final : public DeviceDriver {
 public:

@@ -2,6 +2,7 @@
 // window's clock, driven by an injected clock.
 
 #include "LogSession.h"
+#include "support/DateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -47,14 +48,8 @@ struct ManualClock {
         clock.Steady = [this] { return steady; };
         clock.Local = [this] {
             ++readings;
-            std::tm t{};
-            t.tm_year = 126;
-            t.tm_mon = 11;
-            t.tm_mday = 7;
-            t.tm_hour = 13;
-            t.tm_min = 5;
-            t.tm_sec = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(steady.time_since_epoch()).count());
-            return t;
+            const auto second = std::chrono::duration_cast<std::chrono::seconds>(steady.time_since_epoch()).count();
+            return test::LocalTime(2026, 12, 7, 13, 5, static_cast<int>(second));
         };
         return clock;
     }

@@ -4,7 +4,7 @@
 
 #include "LoggerProcess.h"
 #include "ReferenceLog.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ using test::ReadFile;
 using test::Result;
 using test::TempDir;
 
-constexpr const char* kStamp = "7.12.2026; 13:05:20";
+using test::kStamp;
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 

@@ -4,7 +4,8 @@
 
 #include "LoggerProcess.h"
 #include "NetTestSupport.h"
-#include "TempDir.h"
+#include "support/Eventually.h"
+#include "support/TempDir.h"
 #include "varmio/relaysim/RelaySim.h"
 
 #include <gtest/gtest.h>
@@ -28,26 +29,12 @@ using test::Result;
 using test::Ser2net;
 using test::TempDir;
 
-constexpr const char* kStamp = "7.12.2026; 13:05:20";
+using test::Capture;
+using test::Eventually;
+using test::kStamp;
+using test::Lines;
+
 constexpr auto kPatience = std::chrono::seconds(60);
-
-std::string Capture(const std::string& name)
-{
-    return (std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name).string();
-}
-
-std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
-
-template <class Condition>
-bool Eventually(Condition done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        ::poll(nullptr, 0, 5); // a file being written gives nothing to wait on: look again shortly
-    }
-    return true;
-}
 
 std::vector<std::string> WithOutputs(std::vector<std::string> args, const TempDir& where)
 {

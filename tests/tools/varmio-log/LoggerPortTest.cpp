@@ -3,7 +3,8 @@
 // complete files; a port that does not open, or that goes away, ends the logger with one line.
 
 #include "LoggerProcess.h"
-#include "TempDir.h"
+#include "support/Eventually.h"
+#include "support/TempDir.h"
 #include "varmio/relaysim/RelaySim.h"
 
 #include <gtest/gtest.h>
@@ -30,80 +31,25 @@ using test::LoggerProcess;
 using test::ReadFile;
 using test::Result;
 using test::TempDir;
+using test::Eventually;
 
-constexpr const char* kStamp = "7.12.2026; 13:05:20";
 constexpr auto kPatience = std::chrono::seconds(60);
 
-std::string Capture(const std::string& name)
-{
-    return (std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name).string();
-}
+using test::Capture;
+using test::kStamp;
+using test::Lines;
 
-std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 // varmio-relay-sim as a child process; its first output line is the device to open.
-class RelayProcess {
+class RelayProcess : public test::ChildProcess {
 public:
     explicit RelayProcess(std::vector<std::string> args)
+        : ChildProcess(VARMIO_RELAY_SIM, std::move(args), {"/dev/null", "", "-", false})
     {
-        args.insert(args.begin(), VARMIO_RELAY_SIM);
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        m_out = out[0];
-        if (rc != 0) throw std::runtime_error("cannot start the relay simulator");
     }
-    ~RelayProcess()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_out);
-    }
-    RelayProcess(const RelayProcess&) = delete;
-    RelayProcess& operator=(const RelayProcess&) = delete;
-
     // The device path it prints first; empty when it ends without one.
-    std::string DevicePath()
-    {
-        std::string line;
-        char c = 0;
-        while (::read(m_out, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-    int Wait()
-    {
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
+    std::string DevicePath() { return ReadLine(); }
 };
-
-// Waits until `done()` holds; false when the patience ran out.
-template <class Condition>
-bool Eventually(Condition done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        ::poll(nullptr, 0, 5); // a file being written gives nothing to wait on: look again shortly
-    }
-    return true;
-}
 
 class LoggerPortTest : public ::testing::Test {
 protected:

@@ -8,6 +8,7 @@
 
 #include "varmio/Display.h"
 #include "varmio/Regional.h"
+#include "varmio/RelayPacket.h"
 
 #include <array>
 #include <cstdint>
@@ -23,9 +24,6 @@ namespace varmio {
 inline constexpr std::string_view CsvHeader =
     "Date;Time;Lcd;Pt;Tuv;Ntc;Modul;STuv;PtPozadavek;Venku;Topení Ena;TUV Ena;Chl Ena;Ven Komp;"
     "T2Ch Ena;Chyba;Topení On;TUV On;Plamen On;Chla On;T2Ch\u00A8On;Diag On";
-
-// Every relay packet starts with three of these.
-inline constexpr std::uint8_t kSyncByte = 0x35;
 
 // Message types that value decoding acts on.
 inline constexpr std::uint8_t kReadData = 0;
@@ -93,7 +91,7 @@ public:
     void SetOnFrame(FrameEvent handler) { m_onFrame = std::move(handler); }
 
     int DecoderState() const { return m_decoderState; }
-    const std::array<std::uint8_t, 4>& PendingFrame() const { return m_pendingFrame; }
+    const std::array<std::uint8_t, kPacketSize - kSyncCount>& PendingFrame() const { return m_pendingFrame; }
     const Frame& CurrentFrame() const { return m_currentFrame; }
     const std::string& RawText() const { return m_rawText; }
     const std::array<double, 8>& StoredValues() const { return m_storedValues; }
@@ -110,7 +108,7 @@ private:
     IDisplay& m_display;
     Regional m_regional;
     int m_decoderState = 0;
-    std::array<std::uint8_t, 4> m_pendingFrame{};
+    std::array<std::uint8_t, kPacketSize - kSyncCount> m_pendingFrame{}; // the fields after the sync bytes
     Frame m_currentFrame;
     std::string m_rawText;
     std::array<double, 8> m_storedValues{};

@@ -1,4 +1,5 @@
-#include "DeviceReader.h"
+#include "support/DeviceReader.h"
+#include "support/TempDir.h"
 
 #include "varmio/relaysim/CaptureReplay.h"
 #include "varmio/relaysim/RelaySimulator.h"
@@ -81,8 +82,7 @@ TEST(RelaySimulator, AReplayDeliversTheCaptureBytesExactly)
 TEST(RelaySimulator, ARealCaptureArrivesWhole)
 {
     const std::string file = VARMIO_SOURCE_DIR "/data/captures/relay7/tadox-viessmann_full_run_up_and_down.bin";
-    if (!std::filesystem::exists(file))
-        GTEST_SKIP() << file << " is not in the tree yet";
+    ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing: the captures are part of the tree";
     RelayOptions options = WithSpeed(Pacer::kUnpaced);
     options.ReplayFile = file;
     RelaySimulator sim(options);
@@ -234,9 +234,8 @@ TEST(RelaySimulator, AnUnpacedLoopKeepsUpWithASlowReaderByteForByte)
 
 TEST(RelaySimulator, TheLinkPointsToTheDeviceWhileItRuns)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("relaysim-link-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const auto link = dir / "relay";
+    const varmio::test::TempDir dir;
+    const auto link = dir.Path() / "relay";
     std::filesystem::create_symlink("/dev/pts/nonexistent", link); // left over from an earlier run
     RelayOptions options = WithSpeed(1.0);
     options.LinkPath = link.string();
@@ -251,7 +250,6 @@ TEST(RelaySimulator, TheLinkPointsToTheDeviceWhileItRuns)
     std::string kept;
     std::getline(std::ifstream(link), kept);
     EXPECT_EQ(kept, "keep me");
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "varmio/relaysim/CaptureReplay.h"
 #include "varmio/relaysim/Packet.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -64,8 +65,8 @@ TEST(CaptureReplay, ALoopStartsOverWithTimeRunningOn)
 TEST(CaptureReplay, UnusableCapturesAreRefusedWithTheReason)
 {
     EXPECT_THROW(CaptureReplay({}, true), CaptureError);
-    const auto dir = std::filesystem::temp_directory_path() / ("relaysim-capture-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const varmio::test::TempDir temp;
+    const auto& dir = temp.Path();
     const auto expectMessage = [](const std::filesystem::path& path, const std::string& reason) {
         try {
             LoadCapture(path.string());
@@ -79,14 +80,12 @@ TEST(CaptureReplay, UnusableCapturesAreRefusedWithTheReason)
     expectMessage(dir, "Is a directory");
     std::ofstream(dir / "empty.bin").close();
     expectMessage(dir / "empty.bin", "empty");
-    std::filesystem::remove_all(dir);
 }
 
 TEST(CaptureReplay, LoadsARealCaptureWhole)
 {
     const std::filesystem::path file = VARMIO_SOURCE_DIR "/data/captures/relay7/atagone_cvlog1.bin";
-    if (!std::filesystem::exists(file))
-        GTEST_SKIP() << file << " is not in the tree yet";
+    ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing: the captures are part of the tree";
     const auto bytes = LoadCapture(file.string());
     EXPECT_EQ(bytes.size(), std::filesystem::file_size(file));
     EXPECT_EQ(bytes.size() % kPacketSize, 0u);

@@ -1,17 +1,14 @@
 #pragma once
-// The relay's serial packet and the OpenTherm vocabulary the simulator speaks.
-//
-// A relay packet is seven bytes: three sync bytes 0x35, then the frame's message type, data ID and the
-// two bytes of its data value (high byte first). No length, no checksum.
+// The relay's serial packet (its framing is the monitor core's, varmio/RelayPacket.h) and the
+// OpenTherm vocabulary the simulator speaks.
+
+#include "varmio/RelayPacket.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace varmio::relaysim {
-
-inline constexpr std::uint8_t kSyncByte = 0x35;
-inline constexpr std::size_t kPacketSize = 7;
 
 // OpenTherm message types, as the three type bits of a frame carry them.
 enum MessageType : std::uint8_t {
@@ -33,7 +30,14 @@ struct Packet {
     std::uint16_t Value() const { return static_cast<std::uint16_t>(ValueHigh << 8 | ValueLow); }
     std::array<std::uint8_t, kPacketSize> Bytes() const
     {
-        return {kSyncByte, kSyncByte, kSyncByte, MsgType, DataId, ValueHigh, ValueLow};
+        std::array<std::uint8_t, kPacketSize> bytes{};
+        for (std::size_t i = 0; i < kSyncCount; ++i)
+            bytes[i] = kSyncByte;
+        bytes[kMsgTypeAt] = MsgType;
+        bytes[kDataIdAt] = DataId;
+        bytes[kValueHighAt] = ValueHigh;
+        bytes[kValueLowAt] = ValueLow;
+        return bytes;
     }
     bool operator==(const Packet&) const = default;
 };
