@@ -2,15 +2,14 @@
 // the message overview and the capped message log.
 
 #include "MonitorFixture.h"
+#include "support/TempDir.h"
 
 #include "varmio/MessageOverview.h"
 #include "varmio/OpenTherm.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
+#include <string>
 
 namespace varmio {
 namespace {
@@ -112,9 +111,8 @@ protected:
 
     void Replay(const char* capture)
     {
-        std::ifstream in(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / capture, std::ios::binary);
-        ASSERT_TRUE(in) << capture;
-        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string bytes = test::ReadFile(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / capture);
+        ASSERT_FALSE(bytes.empty()) << capture;
         for (char b : bytes) monitor.ProcessFrameByte(static_cast<std::uint8_t>(b));
     }
 

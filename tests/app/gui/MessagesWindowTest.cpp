@@ -15,10 +15,10 @@
 #include <QTableView>
 #include <QTest>
 
+#include "support/TempDir.h"
+
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -30,8 +30,8 @@ constexpr int kOverviewCountColumn = 7;
 
 std::vector<std::uint8_t> Capture(const char* name)
 {
-    std::ifstream in(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string bytes = varmio::test::ReadFile(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name);
+    return {bytes.begin(), bytes.end()};
 }
 
 class MessagesWindowTest : public FormTest {
