@@ -8,10 +8,13 @@
 // Two more show traffic without any port:
 //   --replay FILE  takes a capture of relay packets as if it had just arrived;
 //   --messages     opens the message window ("Zprávy") at start.
+// And one shows a saved record log instead of the main window:
+//   --chart FILE   opens the trends window ("Varmio – graf") over the log FILE.
 #include "varmio/Application.h"
 #include "varmio/DemoRelay.h"
 #include "varmio/MainWindow.h"
 #include "varmio/MonitorPort.h"
+#include "varmio/TrendWindow.h"
 
 #include <QCommandLineParser>
 
@@ -42,8 +45,27 @@ int main(int argc, char* argv[])
     options.addOption(demo);
     options.addOption(port);
     options.addOption(replay);
+    const QCommandLineOption chart(QStringLiteral("chart"),
+                                   QStringLiteral("Show the record log FILE (File > Save, varmio-log --records) as a chart."),
+                                   QStringLiteral("FILE"));
     options.addOption(messages);
+    options.addOption(chart);
     options.process(application);
+    if (options.isSet(chart)) {
+        if (options.isSet(demo) || options.isSet(port) || options.isSet(replay) || options.isSet(messages)) {
+            std::fputs("varmio: --chart shows a saved log and takes no other option\n", stderr);
+            return 2;
+        }
+        std::unique_ptr<varmio::TrendWindow> window;
+        try {
+            window = std::make_unique<varmio::TrendWindow>(options.value(chart), varmio::Regional::FromEnvironment());
+        } catch (...) {
+            varmio::ShowException(std::current_exception());
+            return 1;
+        }
+        window->show();
+        return varmio::TApplication::exec();
+    }
     if (options.isSet(demo) && options.isSet(port)) {
         std::fputs("varmio: --demo and --port exclude each other\n", stderr);
         return 2;

@@ -6,6 +6,7 @@
 #include "LogMemo.h"
 #include "varmio/Application.h"
 #include "varmio/MessagesWindow.h"
+#include "varmio/TrendWindow.h"
 #include "varmio/RecordLog.h"
 #include "varmio/WindowLayout.h"
 
@@ -97,7 +98,9 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
     m_monitor.SetOnFrame([this](const Frame& frame) {
         m_overview.Add(frame, m_receiveTime);
         m_messages.Add(frame, m_receiveTime);
+        m_trends.AddFrame(frame, std::chrono::time_point_cast<std::chrono::milliseconds>(m_receiveTime));
     });
+    m_trends.SetSeriesResolver(DecodedTrendSeries);
 
     BuildMenu();
     BuildControls();
@@ -136,6 +139,9 @@ void TForm1::BuildMenu()
     QAction* messages = menuBar()->addAction(QStringLiteral("Zprávy"));
     messages->setObjectName(QStringLiteral("Zpravy1"));
     connect(messages, &QAction::triggered, this, [this, messages] { RunHandler([this, messages] { Zpravy1Click(messages); }); });
+    QAction* chart = menuBar()->addAction(QStringLiteral("Graf"));
+    chart->setObjectName(QStringLiteral("Graf1"));
+    connect(chart, &QAction::triggered, this, [this, chart] { RunHandler([this, chart] { Graf1Click(chart); }); });
     QAction* exit = menuBar()->addAction(QStringLiteral("Exit"));
     exit->setObjectName(QStringLiteral("exit1"));
     connect(exit, &QAction::triggered, this, [this, exit] { RunHandler([this, exit] { exit1Click(exit); }); });
@@ -333,6 +339,15 @@ void TForm1::Zpravy1Click(QObject* /*Sender*/)
     m_messagesWindow1->show();
     m_messagesWindow1->raise();
     m_messagesWindow1->activateWindow();
+}
+
+void TForm1::Graf1Click(QObject* /*Sender*/)
+{
+    if (m_trendWindow1 == nullptr)
+        m_trendWindow1 = new TrendWindow(m_trends, m_monitor.RegionalSettings(), this);
+    m_trendWindow1->show();
+    m_trendWindow1->raise();
+    m_trendWindow1->activateWindow();
 }
 
 void TForm1::ReceiveBytes(const std::uint8_t* bytes, std::size_t count)

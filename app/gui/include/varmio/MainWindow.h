@@ -8,6 +8,7 @@
 
 #include "varmio/Display.h"
 #include "varmio/MessageOverview.h"
+#include "varmio/TrendStore.h"
 #include "varmio/Monitor.h"
 #include "varmio/Regional.h"
 
@@ -43,6 +44,7 @@ namespace varmio {
 
 class LogMemo;
 class MessagesWindow;
+class TrendWindow;
 
 // One reading of the local date and time.
 using LocalClock = std::function<std::tm()>;
@@ -72,6 +74,9 @@ public:
     void exit1Click(QObject* Sender);
     // The "Zprávy" menu item: shows the message window (created at the first click) and raises it.
     void Zpravy1Click(QObject* Sender);
+    // The "Graf" menu item: shows the trends window over the live trend store (created at the first
+    // click) and raises it.
+    void Graf1Click(QObject* Sender);
 
     // The connection panel's handlers. ComLed1Click opens the port on the port selector's text, or
     // closes it; it throws the port's EComPort when the port does not open (the LED hands that to the
@@ -102,6 +107,8 @@ public:
     const MessageOverview& Overview() const { return m_overview; }
     const MessageLog& Messages() const { return m_messages; }
     MessagesWindow* MessagesWindow1() const { return m_messagesWindow1; } // null until first opened
+    const TrendStore& Trends() const { return m_trends; }
+    TrendWindow* TrendWindow1() const { return m_trendWindow1; } // null until first opened
 
     // Components, for the connection panel (which adds its controls to GroupBox4) and the tests.
     // Every control of the window layout is also reachable by its name through findChild.
@@ -135,6 +142,8 @@ private:
     MessageLog m_messages;
     TimePoint m_receiveTime{};
     MessagesWindow* m_messagesWindow1 = nullptr;
+    TrendStore m_trends;
+    TrendWindow* m_trendWindow1 = nullptr;
     LocalClock m_clock;
     std::string m_dateTimeText; // Edit8's text in UTF-8, kept in step with the box
 
