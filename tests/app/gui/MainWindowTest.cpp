@@ -223,8 +223,10 @@ TEST_F(FormTest, LoggedLinesAreNotUndoneButTypedTextIs)
 TEST_F(FormTest, MenuHasFileWithSaveAndALoadThatDoesNothingAndATopLevelExit)
 {
     QList<QAction*> top = m_form->menuBar()->actions();
-    ASSERT_EQ(top.size(), 3);
-    EXPECT_EQ(top[1]->text(), QStringLiteral("Zprávy")); // the message window, between File and Exit
+    ASSERT_EQ(top.size(), 4);
+    EXPECT_EQ(top[1]->text(), QStringLiteral("Zprávy")); // the message and trends windows, between File and Exit
+    EXPECT_EQ(top[2]->text(), QStringLiteral("Graf"));
+    top.removeAt(1);
     top.removeAt(1);
     EXPECT_EQ(top[0]->text(), "File");
     ASSERT_NE(top[0]->menu(), nullptr);

@@ -63,7 +63,7 @@ protected:
 TEST_F(MessagesWindowTest, MenuOpensANonModalWindowThatFillsFromAReplayAndFollowsLive)
 {
     const QList<QAction*> top = m_form->menuBar()->actions();
-    ASSERT_EQ(top.size(), 3);
+    ASSERT_EQ(top.size(), 4);
     EXPECT_EQ(top[1]->text(), QStringLiteral("Zprávy"));
     EXPECT_EQ(top[1]->menu(), nullptr);
 
