@@ -1,8 +1,8 @@
 // Reading saved record logs back: the logs the core writes in the Czech and the C locale, typed and
 // untimed lines, and files that are not record logs.
 
-#include "FakeDisplay.h"
-#include "TempDir.h"
+#include "support/RecordingDisplay.h"
+#include "support/TempDir.h"
 
 #include "varmio/Monitor.h"
 #include "varmio/RecordLog.h"
@@ -42,13 +42,13 @@ std::tm LocalTime(int day, int hour, int minute, int second)
 
 TrendTime Stamp(std::tm t) { return TrendTime(std::chrono::seconds(mktime(&t))); }
 
-void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void WriteBytes(const std::string& path, const std::string& bytes) { ASSERT_TRUE(test::WriteFile(path, bytes)); }
 
 // A monitor in `regional` logs frames across midnight; the saved log reads back value for value,
 // whatever the reader's own locale, and is left as it was.
 void ExpectLogReadsBack(const Regional& writer)
 {
-    test::FakeDisplay display;
+    test::RecordingDisplay display(true);
     Monitor monitor(display, writer);
     display.recordLog.emplace_back(CsvHeader);
     const auto send = [&](std::tm when, int msgType, int dataId, int value) {

@@ -76,7 +76,7 @@ TEST_F(TrendWindowTest, ASavedLogShowsItsValuesAtItsTimesAndSavesAPicture)
     // A log as File > Save writes it, in the Czech formats the fixture uses.
     m_form->Timer1Timer(nullptr);
     Feed({0x35, 0x35, 0x35, 0x04, 0x19, 0x2D, 0x80}); // 45.5 at 13:05:20
-    m_clock = {At(2026, 12, 7, 14, 0, 0)};
+    m_clock = {varmio::test::LocalTime(2026, 12, 7, 14, 0, 0)};
     m_form->Timer1Timer(nullptr);
     Feed({0x35, 0x35, 0x35, 0x04, 0x19, 0x30, 0x40}); // 48.2 (48.25 rounds toward zero) at 14:00:00
     QTemporaryDir dir;
@@ -88,7 +88,7 @@ TEST_F(TrendWindowTest, ASavedLogShowsItsValuesAtItsTimesAndSavesAPicture)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Varmio – graf – 7.12.2026 Zelb.csv"));
     EXPECT_FALSE(window.FollowLive()->isChecked()) << "a log opens on everything it holds";
     EXPECT_TRUE(window.StatusLabel()->text().startsWith(QStringLiteral("Záznamů: 2")));
-    std::tm at = At(2026, 12, 7, 13, 30, 0);
+    std::tm at = varmio::test::LocalTime(2026, 12, 7, 13, 30, 0);
     const auto halfPast = std::chrono::time_point_cast<std::chrono::milliseconds>(
         std::chrono::system_clock::from_time_t(std::mktime(&at)));
     EXPECT_TRUE(window.Chart()->ValuesText(halfPast).contains(QStringLiteral("Výstup z komory (25): 45,5 °C")));
