@@ -1,0 +1,178 @@
+// The network ports: throughput from a loopback TCP writer to a port's OnRxChar handler against plain
+// recv() of the same kind of connection in the same run, and the latency from a relay packet written
+// to a serial line to the handler that receives it through ser2net.
+//
+//   bench_net --benchmark_filter=Receive   bytes per second: plain recv(), the port's OnRxChar reads of
+//                                          socket://, and their ratio (port / plain), for two input
+//                                          queue sizes
+//   bench_net --benchmark_filter=Latency   microseconds from write() on the pseudo-terminal behind
+//                                          ser2net to the handler's read of the whole packet (median and
+//                                          99th percentile), through rfc2217:// and socket://
+
+#include "NetTestSupport.h"
+
+#include "cport/ComPort.h"
+#include "cport/MainThread.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using varmio::test::LoopbackServer;
+using varmio::test::Ser2net;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kStreamBytes = 16u << 20;
+
+// Accepts one connection and sends `total` bytes as fast as the connection takes them.
+std::jthread StartWriter(LoopbackServer& server, std::size_t total)
+{
+    return std::jthread([&server, total] {
+        if (!server.Accept()) return;
+        std::string chunk(64 * 1024, '\0');
+        for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7);
+        for (std::size_t sent = 0; sent < total; sent += chunk.size())
+            if (!server.Send(chunk.substr(0, std::min(chunk.size(), total - sent)))) return;
+    });
+}
+
+int ConnectTo(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
+    return fd;
+}
+
+double PlainRecvBytesPerSecond()
+{
+    LoopbackServer server;
+    const auto start = Clock::now();
+    auto writer = StartWriter(server, kStreamBytes);
+    const int fd = ConnectTo(server.Port());
+    std::vector<char> buffer(64 * 1024);
+    std::size_t received = 0;
+    while (received < kStreamBytes) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0) break;
+        received += static_cast<std::size_t>(n);
+    }
+    const std::chrono::duration<double> took = Clock::now() - start;
+    writer.join();
+    ::close(fd);
+    return static_cast<double>(received) / took.count();
+}
+
+double PortBytesPerSecond(std::int32_t inputSize)
+{
+    LoopbackServer server;
+    cport::TComPort port;
+    port.SetPort("socket://127.0.0.1:" + std::to_string(server.Port()));
+    port.Buffer().SetInputSize(inputSize);
+    std::vector<std::uint8_t> buffer;
+    std::size_t received = 0;
+    // The handler reads every byte that is waiting, on the main thread.
+    port.SetOnRxChar([&](cport::TObject*, std::int32_t count) {
+        buffer.resize(static_cast<std::size_t>(count));
+        received += static_cast<std::size_t>(port.ReadData(buffer.data(), count));
+    });
+    const auto start = Clock::now();
+    auto writer = StartWriter(server, kStreamBytes);
+    port.OpenPort();
+    cport::THeadlessEventLoop loop;
+    loop.RunUntil([&] { return received >= kStreamBytes; }, 120000);
+    const std::chrono::duration<double> took = Clock::now() - start;
+    port.ClosePort();
+    writer.join();
+    return static_cast<double>(received) / took.count();
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Argument: the port's input queue size (1024 is the main window's). Plain and port rounds take turns
+// and the medians are compared, so that a machine busy with other work weighs on both alike.
+void BM_ReceiveThroughput(benchmark::State& state)
+{
+    std::vector<double> plain, viaPort;
+    for (auto _ : state) {
+        plain.push_back(PlainRecvBytesPerSecond());
+        viaPort.push_back(PortBytesPerSecond(static_cast<std::int32_t>(state.range(0))));
+    }
+    state.counters["plain_MBps"] = Median(plain) / 1e6;
+    state.counters["port_MBps"] = Median(viaPort) / 1e6;
+    state.counters["ratio"] = Median(viaPort) / Median(plain);
+}
+BENCHMARK(BM_ReceiveThroughput)->Arg(1024)->Arg(65536)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Argument: 1 for rfc2217://, 0 for socket://. One 7-byte relay packet at a time: written on the
+// pseudo-terminal's far side, timed until the handler has read all seven bytes.
+void BM_Ser2netLatency(benchmark::State& state)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    const std::string slave = ::ptsname(master);
+    const int keeper = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC); // keeps the line up
+    {
+        Ser2net bridge(slave, "19200n81");
+        if (!bridge.Running()) {
+            state.SkipWithError("ser2net did not start (is it installed?)");
+        } else {
+            const bool rfc2217 = state.range(0) == 1;
+            cport::TComPort port;
+            port.SetPort(std::string(rfc2217 ? "rfc2217" : "socket") + "://127.0.0.1:" +
+                         std::to_string(rfc2217 ? bridge.Rfc2217Port() : bridge.RawPort()));
+            port.SetBaudRate(cport::br19200);
+            std::size_t received = 0;
+            std::uint8_t buffer[64];
+            port.SetOnRxChar([&](cport::TObject*, std::int32_t count) {
+                received += static_cast<std::size_t>(port.ReadData(buffer, std::min<std::int32_t>(count, 64)));
+            });
+            port.OpenPort();
+            cport::THeadlessEventLoop loop;
+            const std::uint8_t packet[7] = {0x35, 0x35, 0x35, 0x01, 0x00, 0x18, 0x80};
+            std::vector<double> micros;
+            for (auto _ : state) {
+                received = 0;
+                const auto start = Clock::now();
+                if (::write(master, packet, sizeof packet) != static_cast<ssize_t>(sizeof packet)) break;
+                loop.RunUntil([&] { return received >= sizeof packet; }, 5000);
+                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            }
+            port.ClosePort();
+            std::sort(micros.begin(), micros.end());
+            if (!micros.empty()) {
+                state.counters["median_us"] = micros[micros.size() / 2];
+                state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+            }
+        }
+    }
+    ::close(keeper);
+    ::close(master);
+}
+BENCHMARK(BM_Ser2netLatency)->Arg(1)->Arg(0)->Iterations(300)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
