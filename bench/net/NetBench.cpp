@@ -7,7 +7,8 @@
 //                                          queue sizes
 //   bench_net --benchmark_filter=Latency   microseconds from write() on the pseudo-terminal behind
 //                                          ser2net to the handler's read of the whole packet (median and
-//                                          99th percentile), through rfc2217:// and socket://
+//                                          99th percentile), through rfc2217:// and socket://, and
+//                                          by plain recv() on ser2net's raw port
 
 #include "NetTestSupport.h"
 
@@ -34,7 +35,7 @@ using varmio::test::LoopbackServer;
 using varmio::test::Ser2net;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kStreamBytes = 16u << 20;
+constexpr std::size_t kStreamBytes = 64u << 20;
 
 // Accepts one connection and sends `total` bytes as fast as the connection takes them.
 std::jthread StartWriter(LoopbackServer& server, std::size_t total)
@@ -121,10 +122,65 @@ void BM_ReceiveThroughput(benchmark::State& state)
     state.counters["port_MBps"] = Median(viaPort) / 1e6;
     state.counters["ratio"] = Median(viaPort) / Median(plain);
 }
-BENCHMARK(BM_ReceiveThroughput)->Arg(1024)->Arg(65536)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReceiveThroughput)->Arg(1024)->Arg(65536)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Argument: 1 for rfc2217://, 0 for socket://. One 7-byte relay packet at a time: written on the
-// pseudo-terminal's far side, timed until the handler has read all seven bytes.
+void Report(benchmark::State& state, std::vector<double> micros)
+{
+    std::sort(micros.begin(), micros.end());
+    if (micros.empty()) return;
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+}
+
+const std::uint8_t kPacket[7] = {0x35, 0x35, 0x35, 0x01, 0x00, 0x18, 0x80};
+
+void PlainLatency(benchmark::State& state, int master, std::uint16_t port)
+{
+    const int fd = ConnectTo(port);
+    std::uint8_t buffer[64];
+    std::vector<double> micros;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        if (::write(master, kPacket, sizeof kPacket) != static_cast<ssize_t>(sizeof kPacket)) break;
+        for (std::size_t got = 0; got < sizeof kPacket;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    ::close(fd);
+    Report(state, std::move(micros));
+}
+
+void PortLatency(benchmark::State& state, int master, const std::string& name)
+{
+    cport::TComPort port;
+    port.SetPort(name);
+    port.SetBaudRate(cport::br19200);
+    std::size_t received = 0;
+    std::uint8_t buffer[64];
+    port.SetOnRxChar([&](cport::TObject*, std::int32_t count) {
+        received += static_cast<std::size_t>(port.ReadData(buffer, std::min<std::int32_t>(count, 64)));
+    });
+    port.OpenPort();
+    cport::THeadlessEventLoop loop;
+    std::vector<double> micros;
+    for (auto _ : state) {
+        received = 0;
+        const auto start = Clock::now();
+        if (::write(master, kPacket, sizeof kPacket) != static_cast<ssize_t>(sizeof kPacket)) break;
+        loop.RunUntil([&] { return received >= sizeof kPacket; }, 5000);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    port.ClosePort();
+    Report(state, std::move(micros));
+}
+
+// Argument: 1 for rfc2217://, 0 for socket://, 2 for plain recv() on ser2net's raw port (what ser2net
+// itself takes: it gathers a few character times of a serial line before it sends). One 7-byte relay
+// packet at a time: written on the pseudo-terminal's far side, timed until the handler (or recv()) has
+// all seven bytes.
 void BM_Ser2netLatency(benchmark::State& state)
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -136,42 +192,15 @@ void BM_Ser2netLatency(benchmark::State& state)
     const int keeper = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC); // keeps the line up
     {
         Ser2net bridge(slave, "19200n81");
-        if (!bridge.Running()) {
-            state.SkipWithError("ser2net did not start (is it installed?)");
-        } else {
-            const bool rfc2217 = state.range(0) == 1;
-            cport::TComPort port;
-            port.SetPort(std::string(rfc2217 ? "rfc2217" : "socket") + "://127.0.0.1:" +
-                         std::to_string(rfc2217 ? bridge.Rfc2217Port() : bridge.RawPort()));
-            port.SetBaudRate(cport::br19200);
-            std::size_t received = 0;
-            std::uint8_t buffer[64];
-            port.SetOnRxChar([&](cport::TObject*, std::int32_t count) {
-                received += static_cast<std::size_t>(port.ReadData(buffer, std::min<std::int32_t>(count, 64)));
-            });
-            port.OpenPort();
-            cport::THeadlessEventLoop loop;
-            const std::uint8_t packet[7] = {0x35, 0x35, 0x35, 0x01, 0x00, 0x18, 0x80};
-            std::vector<double> micros;
-            for (auto _ : state) {
-                received = 0;
-                const auto start = Clock::now();
-                if (::write(master, packet, sizeof packet) != static_cast<ssize_t>(sizeof packet)) break;
-                loop.RunUntil([&] { return received >= sizeof packet; }, 5000);
-                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-            }
-            port.ClosePort();
-            std::sort(micros.begin(), micros.end());
-            if (!micros.empty()) {
-                state.counters["median_us"] = micros[micros.size() / 2];
-                state.counters["p99_us"] = micros[micros.size() * 99 / 100];
-            }
-        }
+        if (!bridge.Running()) state.SkipWithError("ser2net did not start (is it installed?)");
+        else if (state.range(0) == 2) PlainLatency(state, master, bridge.RawPort());
+        else if (state.range(0) == 1) PortLatency(state, master, "rfc2217://127.0.0.1:" + std::to_string(bridge.Rfc2217Port()));
+        else PortLatency(state, master, "socket://127.0.0.1:" + std::to_string(bridge.RawPort()));
     }
     ::close(keeper);
     ::close(master);
 }
-BENCHMARK(BM_Ser2netLatency)->Arg(1)->Arg(0)->Iterations(300)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Ser2netLatency)->Arg(1)->Arg(0)->Arg(2)->Iterations(300)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
 
