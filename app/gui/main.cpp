@@ -2,7 +2,8 @@
 //
 // Without options it starts exactly as designed: port "COM12" preselected when the machine has it.
 // Two options make it usable without the relay on COM12:
-//   --port NAME  publishes NAME (a device under /dev or a path) in the port list and preselects it;
+//   --port NAME  publishes NAME (a device under /dev, a path, or a network relay's socket://HOST:PORT
+//                or rfc2217://HOST:PORT) in the port list and preselects it;
 //   --demo       runs the built-in relay simulator inside the program, publishes its terminal as a
 //                port and preselects it, so that one click on the LED shows live values.
 // Two more show traffic without any port:
@@ -10,6 +11,7 @@
 //   --messages     opens the message window ("Zprávy") at start.
 // And one shows a saved record log instead of the main window:
 //   --chart FILE   opens the trends window ("Varmio – graf") over the log FILE.
+#include "cport/NetPort.h"
 #include "varmio/Application.h"
 #include "varmio/DemoRelay.h"
 #include "varmio/MainWindow.h"
@@ -25,6 +27,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 int main(int argc, char* argv[])
@@ -65,6 +68,11 @@ int main(int argc, char* argv[])
         }
         window->show();
         return varmio::TApplication::exec();
+    }
+    if (std::string problem; options.isSet(port) && cport::IsNetPortName(options.value(port).toStdString()) &&
+                             !cport::ParseNetPortName(options.value(port).toStdString(), &problem)) {
+        std::fprintf(stderr, "varmio: --port: %s\n", problem.c_str());
+        return 2;
     }
     if (options.isSet(demo) && options.isSet(port)) {
         std::fputs("varmio: --demo and --port exclude each other\n", stderr);

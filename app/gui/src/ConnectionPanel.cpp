@@ -6,6 +6,8 @@
 #include "varmio/MainWindow.h"
 #include "varmio/MonitorPort.h"
 
+#include "NetRelayDialog.h"
+
 #include "cportctl/CPortCtl.h"
 
 #include <algorithm>
@@ -133,6 +135,25 @@ void TForm1::PresetPort(const std::string& name)
 {
     m_comPort1->SetPort(name);
     m_comComboBox1->SyncWithPort();
+}
+
+void TForm1::NetRelay1Click(cport::TObject* /*Sender*/)
+{
+    NetRelayDialog dialog(this);
+    if (dialog.exec() == QDialog::Accepted && dialog.Address()) AddNetRelay(cport::NetPortName(*dialog.Address()));
+}
+
+void TForm1::AddNetRelay(const std::string& name)
+{
+    const bool listed = std::any_of(m_netRelays.begin(), m_netRelays.end(),
+                                    [&](const std::unique_ptr<PublishedPort>& p) { return p->Name() == name; });
+    if (!listed) m_netRelays.push_back(std::make_unique<PublishedPort>(name));
+    // The list anew (it keeps the open port's item selected), then the relay's item; an open port
+    // stays on its line until the LED closes it and opens the selected one.
+    m_comComboBox1->SetComProperty(cportctl::cpPort);
+    m_comComboBox1->SetText(name);
+    if (!m_comPort1->Connected()) m_comPort1->SetPort(name);
+    m_netRelayList.Add(name);
 }
 
 } // namespace varmio

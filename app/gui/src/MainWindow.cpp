@@ -102,6 +102,8 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
     });
     m_trends.SetSeriesResolver(DecodedTrendSeries);
 
+    // The user's network relays are listed from the start, like the ports the program publishes.
+    for (const std::string& name : m_netRelayList.Names()) m_netRelays.push_back(std::make_unique<PublishedPort>(name));
     BuildMenu();
     BuildControls();
     BuildConnectionPanel();
@@ -136,6 +138,9 @@ void TForm1::BuildMenu()
     connect(save, &QAction::triggered, this, [this, save] { RunHandler([this, save] { Save1Click(save); }); });
     QAction* load = file->addAction(QStringLiteral("Load"));
     load->setObjectName(QStringLiteral("Load1"));
+    QAction* netRelay = file->addAction(QStringLiteral("Síťový převodník…"));
+    netRelay->setObjectName(QStringLiteral("NetRelay1"));
+    connect(netRelay, &QAction::triggered, this, [this] { RunHandler([this] { NetRelay1Click(nullptr); }); });
     QAction* messages = menuBar()->addAction(QStringLiteral("Zprávy"));
     messages->setObjectName(QStringLiteral("Zpravy1"));
     connect(messages, &QAction::triggered, this, [this, messages] { RunHandler([this, messages] { Zpravy1Click(messages); }); });

@@ -231,9 +231,10 @@ TEST_F(FormTest, MenuHasFileWithSaveAndALoadThatDoesNothingAndATopLevelExit)
     EXPECT_EQ(top[0]->text(), "File");
     ASSERT_NE(top[0]->menu(), nullptr);
     const QList<QAction*> file = top[0]->menu()->actions();
-    ASSERT_EQ(file.size(), 2);
+    ASSERT_EQ(file.size(), 3);
     EXPECT_EQ(file[0]->text(), "Save");
     EXPECT_EQ(file[1]->text(), "Load");
+    EXPECT_EQ(file[2]->text(), QStringLiteral("Síťový převodník…")); // adds a network relay
     EXPECT_EQ(top[1]->text(), "Exit");
     EXPECT_EQ(top[1]->menu(), nullptr);
 

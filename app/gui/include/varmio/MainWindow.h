@@ -10,6 +10,8 @@
 #include "varmio/MessageOverview.h"
 #include "varmio/TrendStore.h"
 #include "varmio/Monitor.h"
+#include "varmio/MonitorPort.h"
+#include "varmio/NetRelays.h"
 #include "varmio/Regional.h"
 
 #include <array>
@@ -19,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QMainWindow>
 
@@ -94,6 +97,13 @@ public:
     // Makes `name` the port to open: ComPort1's Port, and the port selector's item when the list
     // has it (a program publishes the ports it provides before it creates the window).
     void PresetPort(const std::string& name);
+    // File > "Síťový převodník…": asks for a network relay, then AddNetRelay.
+    void NetRelay1Click(cport::TObject* Sender);
+    // Lists a network relay's port name in the port selector (published while the window lives),
+    // selects it (and makes it the closed port's Port), and adds it to the user's list of network
+    // relays, which the next window lists from the start. Throws std::runtime_error when the list
+    // cannot be stored; the relay is listed and selected all the same.
+    void AddNetRelay(const std::string& name);
 
     static constexpr std::size_t kReceiveBufferSize = 33;
 
@@ -157,6 +167,8 @@ private:
     QFileDialog* m_saveDialog1 = nullptr;
     QTimer* m_timer1 = nullptr;
 
+    NetRelayList m_netRelayList;
+    std::vector<std::unique_ptr<PublishedPort>> m_netRelays; // before the port: listed while it lives
     std::unique_ptr<cport::TComPort> m_comPort1;
     cportctl::TComComboBox* m_comComboBox1 = nullptr;
     cportctl::TComComboBox* m_comComboBox2 = nullptr;

@@ -1,0 +1,101 @@
+// Network relays in the window: File > "Síťový převodník…" asks for host, TCP port and kind; the relay
+// is listed, selected, kept in the user's configuration file for the next window, and opened by the
+// LED like any port (here the simulator's raw TCP bridge).
+
+#include "FormFixture.h"
+
+#include "NetRelayDialog.h"
+#include "cportctl/CPortCtl.h"
+#include "varmio/NetRelays.h"
+#include "varmio/relaysim/RelaySim.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSpinBox>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr int kPatienceMs = 60'000;
+
+class NetRelayTest : public FormTest {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::remove_all(varmio::UserConfigPath().parent_path());
+        FormTest::SetUp();
+    }
+    void TearDown() override
+    {
+        m_form.reset();
+        std::filesystem::remove_all(varmio::UserConfigPath().parent_path());
+    }
+    static std::string ConfigText()
+    {
+        std::ifstream in(varmio::UserConfigPath(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+};
+
+TEST_F(NetRelayTest, AnAddedRelayIsListedSelectedKeptForTheNextWindowAndOpensByTheLed)
+{
+    varmio::relaysim::RelayOptions options;
+    options.TcpPort = 0;
+    options.Speed = 60;
+    options.Seed = 5;
+    varmio::relaysim::RelaySimulator relay(options);
+    relay.Start();
+    const std::string name = relay.DevicePath(); // socket://127.0.0.1:PORT
+
+    m_form->AddNetRelay(name);
+    EXPECT_EQ(m_form->ComComboBox1()->Text(), name);
+    EXPECT_EQ(m_form->ComPort1()->Port(), name);
+    EXPECT_NE(ConfigText().find("[NetRelays]"), std::string::npos) << ConfigText();
+    EXPECT_NE(ConfigText().find(name), std::string::npos) << ConfigText();
+    m_form->AddNetRelay(name);
+    const cportctl::TStrings& items = m_form->ComComboBox1()->Items();
+    int listed = 0;
+    for (std::int32_t i = 0; i < items.Count(); ++i) listed += items.Strings(i) == name;
+    EXPECT_EQ(listed, 1);
+
+    SetUp(); // a new window lists the relay from the start
+    EXPECT_GE(m_form->ComComboBox1()->Items().IndexOfText(name), 0);
+    m_form->ComComboBox1()->SetText(name);
+    QTest::mouseClick(m_form->ComLed1(), Qt::LeftButton, {}, QPoint(12, 12));
+    EXPECT_TRUE(m_form->ComPort1()->Connected());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_form->Core().FrameCount() >= 50; }, kPatienceMs));
+}
+
+TEST_F(NetRelayTest, TheDialogGivesTheRelaysNameAndKeepsABadHostWithAMessage)
+{
+    varmio::NetRelayDialog dialog(m_form.get());
+    EXPECT_EQ(dialog.PortEdit()->value(), 2217);
+    dialog.HostEdit()->setText(QStringLiteral(" [::1] "));
+    dialog.accept();
+    ASSERT_TRUE(dialog.Address());
+    EXPECT_EQ(cport::NetPortName(*dialog.Address()), "rfc2217://[::1]:2217");
+
+    varmio::NetRelayDialog raw(m_form.get());
+    raw.HostEdit()->setText(QStringLiteral("kotelna box"));
+    raw.PortEdit()->setValue(4001);
+    raw.KindBox()->setCurrentIndex(cport::npRaw);
+    raw.accept();
+    EXPECT_FALSE(raw.Address());
+    auto* message = raw.findChild<QMessageBox*>();
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text(), QStringLiteral("„kotelna box“ není název počítače ani adresa IP."));
+    message->close();
+    raw.HostEdit()->setText(QStringLiteral("kotelna.local"));
+    raw.accept();
+    ASSERT_TRUE(raw.Address());
+    EXPECT_EQ(cport::NetPortName(*raw.Address()), "socket://kotelna.local:4001");
+}
+
+} // namespace
