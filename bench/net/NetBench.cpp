@@ -10,7 +10,7 @@
 //                                          99th percentile), through rfc2217:// and socket://, and
 //                                          by plain recv() on ser2net's raw port
 
-#include "NetTestSupport.h"
+#include "support/NetTestSupport.h"
 
 #include "cport/ComPort.h"
 #include "cport/MainThread.h"

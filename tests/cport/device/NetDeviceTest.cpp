@@ -2,7 +2,7 @@
 // played by the test, and the real ser2net in front of a pseudo-terminal.
 
 #include "DeviceTestSupport.h"
-#include "NetTestSupport.h"
+#include "support/NetTestSupport.h"
 #include "support/PtyPair.h"
 
 #include "cport/NetPort.h"

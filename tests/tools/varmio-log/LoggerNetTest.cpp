@@ -3,7 +3,7 @@
 // capture gives; a bridge killed mid-stream ends the logger with one line and keeps what was logged.
 
 #include "LoggerProcess.h"
-#include "NetTestSupport.h"
+#include "support/NetTestSupport.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "varmio/relaysim/RelaySim.h"
