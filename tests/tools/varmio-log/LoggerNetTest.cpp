@@ -3,6 +3,7 @@
 // capture gives; a bridge killed mid-stream ends the logger with one line and keeps what was logged.
 
 #include "LoggerProcess.h"
+#include "LoggerReplay.h"
 #include "support/NetTestSupport.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
@@ -31,50 +32,8 @@ using test::TempDir;
 
 using test::Capture;
 using test::Eventually;
-using test::kStamp;
+using test::ExpectSameLogsAsReplay;
 using test::Lines;
-
-constexpr auto kPatience = std::chrono::seconds(60);
-
-std::vector<std::string> WithOutputs(std::vector<std::string> args, const TempDir& where)
-{
-    for (const std::string& a : {std::string("--timestamp"), std::string(kStamp), std::string("--all"),
-                                 std::string("--records"), where / "records.csv", std::string("--raw"), where / "raw.log"})
-        args.push_back(a);
-    return args;
-}
-
-// Logs the unpaced replay of `capture` through the port name `portOf(relay)` and compares every output
-// with the logger's --replay of the same capture.
-template <class PortOf>
-void ExpectSameLogsAsReplay(const std::string& capture, relaysim::RelayOptions options, PortOf portOf)
-{
-    const TempDir portRun, replayRun;
-    const Result replay = LoggerProcess(replayRun, WithOutputs({"--replay", capture}, replayRun)).Wait();
-    ASSERT_EQ(replay.exitCode, 0) << replay.err;
-    const std::string expectedRaw = ReadFile(replayRun / "raw.log");
-    ASSERT_GT(Lines(expectedRaw), 30u);
-
-    options.ReplayFile = capture;
-    options.Speed = relaysim::Pacer::kUnpaced;
-    relaysim::RelaySimulator relay(options);
-    const std::string port = portOf(relay);
-    ASSERT_FALSE(port.empty());
-    relay.Start();
-    // The relay (and its bridge) stays up until the logger is stopped, so nothing is left to a hang-up.
-    LoggerProcess logger(portRun, WithOutputs({"--port", port}, portRun));
-    EXPECT_TRUE(Eventually([&] { return ReadFile(portRun / "raw.log").size() >= expectedRaw.size(); }))
-        << "the logger fell behind for good";
-    EXPECT_TRUE(relay.WaitForState(relaysim::RelayState::Finished, kPatience));
-    ::kill(logger.Pid(), SIGTERM);
-    const Result logged = logger.Wait();
-
-    EXPECT_EQ(logged.exitCode, 0) << logged.err;
-    EXPECT_EQ(logged.err, "");
-    EXPECT_TRUE(ReadFile(portRun / "raw.log") == expectedRaw) << "raw logs differ";
-    EXPECT_TRUE(ReadFile(portRun / "records.csv") == ReadFile(replayRun / "records.csv")) << "record logs differ";
-    EXPECT_TRUE(logged.out == replay.out) << "standard outputs differ";
-}
 
 TEST(LoggerNetTest, CaptureThroughTheSimulatorsTcpBridgeLogsWhatItsReplayLogs)
 {

@@ -3,6 +3,7 @@
 // complete files; a port that does not open, or that goes away, ends the logger with one line.
 
 #include "LoggerProcess.h"
+#include "LoggerReplay.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "varmio/relaysim/RelaySim.h"
@@ -32,9 +33,7 @@ using test::ReadFile;
 using test::Result;
 using test::TempDir;
 using test::Eventually;
-
-constexpr auto kPatience = std::chrono::seconds(60);
-
+using test::ExpectSameLogsAsReplay;
 using test::Capture;
 using test::kStamp;
 using test::Lines;
@@ -60,37 +59,8 @@ TEST_F(LoggerPortTest, UnpacedCaptureThroughAPortLogsWhatItsReplayLogs)
 {
     for (const char* name : {"atagone_cvlog.bin", "otgwfw_malformed_packets.bin"}) {
         SCOPED_TRACE(name);
-        const TempDir portRun, replayRun; // fresh files: no check may see the last round's
-        auto with = [&](std::vector<std::string> args, const TempDir& where) {
-            for (const std::string& a : {std::string("--timestamp"), std::string(kStamp), std::string("--all"),
-                                         std::string("--records"), where / "records.csv", std::string("--raw"),
-                                         where / "raw.log"})
-                args.push_back(a);
-            return args;
-        };
-        const Result replay = LoggerProcess(replayRun, with({"--replay", Capture(name)}, replayRun)).Wait();
-        ASSERT_EQ(replay.exitCode, 0) << replay.err;
-        const std::string expectedRaw = ReadFile(replayRun / "raw.log");
-        ASSERT_GT(Lines(expectedRaw), 30u);
-
-        // The relay stays up until the logger is stopped, so nothing is left to a hang-up.
-        relaysim::RelayOptions options;
-        options.ReplayFile = Capture(name);
-        options.Speed = relaysim::Pacer::kUnpaced;
-        relaysim::RelaySimulator relay(options);
-        relay.Start();
-        LoggerProcess logger(portRun, with({"--port", relay.DevicePath()}, portRun));
-        EXPECT_TRUE(Eventually([&] { return ReadFile(portRun / "raw.log").size() >= expectedRaw.size(); }))
-            << "the logger fell behind for good";
-        EXPECT_TRUE(relay.WaitForState(relaysim::RelayState::Finished, kPatience));
-        ::kill(logger.Pid(), SIGTERM);
-        const Result port = logger.Wait();
-
-        EXPECT_EQ(port.exitCode, 0) << port.err;
-        EXPECT_EQ(port.err, "");
-        EXPECT_TRUE(ReadFile(portRun / "raw.log") == expectedRaw) << "raw logs differ";
-        EXPECT_TRUE(ReadFile(portRun / "records.csv") == ReadFile(replayRun / "records.csv")) << "record logs differ";
-        EXPECT_TRUE(port.out == replay.out) << "standard outputs differ";
+        ExpectSameLogsAsReplay(Capture(name), relaysim::RelayOptions{},
+                               [](const relaysim::RelaySimulator& relay) { return relay.DevicePath(); });
     }
 }
 
