@@ -46,7 +46,7 @@ public:
     long recordLines = 0;
 
 private:
-    static std::size_t Index(StatusList list) { return list == StatusList::CheckListBox1 ? 0 : 1; }
+    static std::size_t Index(StatusList list) { return list == StatusList::Master ? 0 : 1; }
     std::array<std::array<bool, 8>, 2> m_checks{};
 };
 

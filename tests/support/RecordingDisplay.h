@@ -56,7 +56,7 @@ public:
     std::string dateTime;
 
 private:
-    static std::size_t Index(StatusList list) { return list == StatusList::CheckListBox1 ? 0 : 1; }
+    static std::size_t Index(StatusList list) { return list == StatusList::Master ? 0 : 1; }
     static std::size_t Item(int item) { return static_cast<std::size_t>(item); }
 
     bool m_keepText = true;

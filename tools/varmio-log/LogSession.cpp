@@ -9,7 +9,7 @@ namespace {
 
 constexpr auto kTimerInterval = std::chrono::seconds(1);
 
-std::size_t ListIndex(StatusList list) { return list == StatusList::CheckListBox1 ? 0 : 1; }
+std::size_t ListIndex(StatusList list) { return list == StatusList::Master ? 0 : 1; }
 
 } // namespace
 

@@ -22,18 +22,18 @@ struct StatusField {
 };
 
 constexpr std::array<StatusField, 12> kStatusFields{{
-    {StatusList::CheckListBox1, 0, "1"}, // Topení Ena
-    {StatusList::CheckListBox1, 1, "1"}, // TUV Ena
-    {StatusList::CheckListBox1, 2, "1"}, // Chl Ena
-    {StatusList::CheckListBox1, 3, "1"}, // Ven Komp
-    {StatusList::CheckListBox1, 4, "1"}, // T2Ch Ena
-    {StatusList::CheckListBox2, 0, "1"}, // Chyba
-    {StatusList::CheckListBox2, 1, "1"}, // Topení On
-    {StatusList::CheckListBox2, 2, "1"}, // TUV On
-    {StatusList::CheckListBox2, 3, "10"}, // Plamen On: ten, not one
-    {StatusList::CheckListBox2, 4, "1"}, // Chla On
-    {StatusList::CheckListBox2, 5, "1"}, // T2Ch On
-    {StatusList::CheckListBox2, 6, "1"}, // Diag On
+    {StatusList::Master, 0, "1"}, // Topení Ena
+    {StatusList::Master, 1, "1"}, // TUV Ena
+    {StatusList::Master, 2, "1"}, // Chl Ena
+    {StatusList::Master, 3, "1"}, // Ven Komp
+    {StatusList::Master, 4, "1"}, // T2Ch Ena
+    {StatusList::Slave, 0, "1"}, // Chyba
+    {StatusList::Slave, 1, "1"}, // Topení On
+    {StatusList::Slave, 2, "1"}, // TUV On
+    {StatusList::Slave, 3, "10"}, // Plamen On: ten, not one
+    {StatusList::Slave, 4, "1"}, // Chla On
+    {StatusList::Slave, 5, "1"}, // T2Ch On
+    {StatusList::Slave, 6, "1"}, // Diag On
 }};
 
 // Items 0..6 of each status list follow bits of data ID 0; item 7 is never touched.
@@ -109,9 +109,9 @@ void Monitor::CompleteFrame()
     frame.ValueLow = m_pendingFrame[Pending(kValueLowAt)];
     frame.DataValue = frame.ValueHigh * 256 + frame.ValueLow;
 
-    ShowDecimal(m_display, Box::Edit9, frame.MsgType);
-    ShowDecimal(m_display, Box::Edit10, frame.DataId);
-    ShowDecimal(m_display, Box::Edit11, frame.DataValue);
+    ShowDecimal(m_display, Box::FrameMsgType, frame.MsgType);
+    ShowDecimal(m_display, Box::FrameDataId, frame.DataId);
+    ShowDecimal(m_display, Box::FrameDataValue, frame.DataValue);
 
     m_rawText.clear();
     m_rawText += "[Type: ";
@@ -137,10 +137,10 @@ void Monitor::DecodeFrameValue(const Frame& frame)
         int firstBit = 0;
         StatusList list{};
         if (frame.MsgType == kReadData) {
-            list = StatusList::CheckListBox1;
+            list = StatusList::Master;
             firstBit = kMasterStatusFirstBit;
         } else if (frame.MsgType == kReadAck) {
-            list = StatusList::CheckListBox2;
+            list = StatusList::Slave;
             firstBit = kSlaveStatusFirstBit;
         } else {
             return; // status in any other message type changes no check mark
@@ -202,7 +202,7 @@ void Monitor::RecordStep()
     }
 
     ++m_frameCount;
-    ShowDecimal(m_display, Box::Edit13, m_frameCount);
+    ShowDecimal(m_display, Box::FrameCount, m_frameCount);
 }
 
 void Monitor::ResetValues()

@@ -38,12 +38,24 @@
 namespace varmio {
 namespace {
 
-// The controls behind the core's boxes, in the order of varmio::Box.
-constexpr std::array<std::string_view, 12> kBoxNames{
-    "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit9", "Edit10", "Edit11", "Edit12", "Edit13",
+// The window's controls behind the core's display slots, in the order of varmio::Box and
+// varmio::StatusList.
+constexpr std::array<std::string_view, kBoxCount> kBoxNames{
+    "Edit5",  // room temperature
+    "Edit6",  // control setpoint
+    "Edit2",  // hot water temperature
+    "Edit1",  // flow temperature
+    "Edit4",  // modulation level
+    "Edit3",  // hot water setpoint
+    "Edit12", // room setpoint
+    "Edit7",  // outside temperature
+    "Edit9",  // the last frame: message type
+    "Edit10", // data ID
+    "Edit11", // data value
+    "Edit13", // frame count
 };
 
-constexpr std::array<std::string_view, 2> kCheckListNames{"CheckListBox1", "CheckListBox2"};
+constexpr std::array<std::string_view, 2> kCheckListNames{"CheckListBox1", "CheckListBox2"}; // master, slave
 
 QString Text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
@@ -154,6 +166,22 @@ void TForm1::BuildMenu()
 
 void TForm1::BuildControls()
 {
+    Docking docking = BuildClientArea();
+    for (const ControlSpec& row : WindowLayout()) {
+        if (row.Kind == ckSplitter) {
+            // Its handle exists once the docked control behind it is added.
+            docking.Docks.value(Text(row.Parent))->setHandleWidth(row.Width);
+            continue;
+        }
+        PlaceControl(row, NewControl(row, docking), docking);
+    }
+    SizeDockedControls(docking);
+    FindSlotControls();
+    ConnectControls();
+}
+
+TForm1::Docking TForm1::BuildClientArea()
+{
     // The client area is a splitter: the fixed controls' pane on the left, then the controls docked
     // at the right edge. A parent with docked children is a splitter of its own (Panel1).
     auto* client = NewDockSplitter(this);
@@ -164,91 +192,91 @@ void TForm1::BuildControls()
     client->setPalette(background);
     setCentralWidget(client);
 
-    auto* fixedPane = new QWidget(client);
-    fixedPane->setObjectName(QStringLiteral("FixedPane"));
-    client->addWidget(fixedPane);
+    Docking docking;
+    docking.FixedPane = new QWidget(client);
+    docking.FixedPane->setObjectName(QStringLiteral("FixedPane"));
+    client->addWidget(docking.FixedPane);
     client->setStretchFactor(0, 1);
+    docking.Docks.insert(QString(), client);
+    return docking;
+}
 
-    QHash<QString, QWidget*> containers; // where the children of each parent go
-    QHash<QString, QSplitter*> docks;    // the splitter that holds each parent's docked children
-    docks.insert(QString(), client);
-
-    for (const ControlSpec& row : WindowLayout()) {
-        const QString name = Text(row.Name);
-        const QString caption = Text(row.Caption);
-        const QString parentName = Text(row.Parent);
-        QWidget* parent = row.Parent.empty() ? fixedPane : containers.value(parentName);
-        const bool docked = (row.Flags & (cfAlignLeft | cfAlignRight | cfAlignClient)) != 0;
-        QWidget* widget = nullptr;
-
-        switch (row.Kind) {
-        case ckLabel: widget = new QLabel(caption, parent); break;
-        case ckEdit: widget = new QLineEdit(caption, parent); break;
-        case ckButton: widget = new QPushButton(caption, parent); break;
-        case ckCheckBox: {
-            auto* box = new QCheckBox(caption, parent);
-            box->setChecked((row.Flags & cfChecked) != 0);
-            widget = box;
-            break;
-        }
-        case ckGroupBox:
-            widget = new GroupBox(caption, parent);
-            containers.insert(name, widget);
-            break;
-        case ckCheckListBox: {
-            const auto list = static_cast<StatusList>(row.Name == kCheckListNames[1]);
-            widget = NewCheckList(row, list, parent);
-            break;
-        }
-        case ckPanel: {
-            auto* panel = new QFrame(parent);
-            panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-            panel->setLineWidth(1);
-            auto* inside = new QHBoxLayout(panel);
-            inside->setContentsMargins(0, 0, 0, 0); // the children fill the panel inside its bevel
-            QSplitter* dock = NewDockSplitter(panel);
-            inside->addWidget(dock);
-            containers.insert(name, dock);
-            docks.insert(name, dock);
-            widget = panel;
-            break;
-        }
-        case ckSplitter: {
-            QSplitter* dock = docks.value(parentName);
-            dock->setHandleWidth(row.Width);
-            continue; // its handle exists once the docked control behind it is added
-        }
-        case ckMemo: widget = new LogMemo(parent); break;
-        case ckStatusBar: {
-            auto* bar = new QStatusBar(this);
-            bar->setFixedHeight(row.Height);
-            setStatusBar(bar);
-            widget = bar;
-            break;
-        }
-        }
-
-        widget->setObjectName(name);
-        if (row.Flags & cfBold)
-            SetBold(widget);
-        if (docked) {
-            QSplitter* dock = docks.value(parentName);
-            dock->addWidget(widget);
-            dock->setStretchFactor(dock->indexOf(widget), (row.Flags & cfAlignClient) ? 1 : 0);
-        } else if (row.Kind != ckStatusBar) {
-            int width = row.Width;
-            if (row.Kind == ckLabel) // no caption is cut, whatever the substitute font's metrics
-                width = std::max(width, widget->sizeHint().width());
-            widget->setGeometry(row.Left, row.Top, width, row.Height);
-        }
+QWidget* TForm1::NewControl(const ControlSpec& row, Docking& docking)
+{
+    const QString name = Text(row.Name);
+    const QString caption = Text(row.Caption);
+    QWidget* parent = row.Parent.empty() ? docking.FixedPane : docking.Containers.value(Text(row.Parent));
+    QWidget* widget = nullptr;
+    switch (row.Kind) {
+    case ckLabel: widget = new QLabel(caption, parent); break;
+    case ckEdit: widget = new QLineEdit(caption, parent); break;
+    case ckButton: widget = new QPushButton(caption, parent); break;
+    case ckCheckBox: {
+        auto* box = new QCheckBox(caption, parent);
+        box->setChecked((row.Flags & cfChecked) != 0);
+        widget = box;
+        break;
     }
+    case ckGroupBox:
+        widget = new GroupBox(caption, parent);
+        docking.Containers.insert(name, widget);
+        break;
+    case ckCheckListBox: {
+        const auto list = row.Name == kCheckListNames[1] ? StatusList::Slave : StatusList::Master;
+        widget = NewCheckList(row, list, parent);
+        break;
+    }
+    case ckPanel: {
+        auto* panel = new QFrame(parent);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        panel->setLineWidth(1);
+        auto* inside = new QHBoxLayout(panel);
+        inside->setContentsMargins(0, 0, 0, 0); // the children fill the panel inside its bevel
+        QSplitter* dock = NewDockSplitter(panel);
+        inside->addWidget(dock);
+        docking.Containers.insert(name, dock);
+        docking.Docks.insert(name, dock);
+        widget = panel;
+        break;
+    }
+    case ckSplitter: return nullptr; // not a control of its own: BuildControls gives its dock the handle width
+    case ckMemo: widget = new LogMemo(parent); break;
+    case ckStatusBar: {
+        auto* bar = new QStatusBar(this);
+        bar->setFixedHeight(row.Height);
+        setStatusBar(bar);
+        widget = bar;
+        break;
+    }
+    }
+    widget->setObjectName(name);
+    if (row.Flags & cfBold)
+        SetBold(widget);
+    return widget;
+}
 
+void TForm1::PlaceControl(const ControlSpec& row, QWidget* widget, const Docking& docking)
+{
+    if ((row.Flags & (cfAlignLeft | cfAlignRight | cfAlignClient)) != 0) {
+        QSplitter* dock = docking.Docks.value(Text(row.Parent));
+        dock->addWidget(widget);
+        dock->setStretchFactor(dock->indexOf(widget), (row.Flags & cfAlignClient) ? 1 : 0);
+    } else if (row.Kind != ckStatusBar) {
+        int width = row.Width;
+        if (row.Kind == ckLabel) // no caption is cut, whatever the substitute font's metrics
+            width = std::max(width, widget->sizeHint().width());
+        widget->setGeometry(row.Left, row.Top, width, row.Height);
+    }
+}
+
+void TForm1::SizeDockedControls(const Docking& docking)
+{
     // Name the splitter handles after the splitters of the design, and give the docked controls their
     // design widths: a handle sits at the left edge of the control docked right of it.
     for (const ControlSpec& row : WindowLayout()) {
         if (row.Kind != ckSplitter)
             continue;
-        QSplitter* dock = docks.value(Text(row.Parent));
+        QSplitter* dock = docking.Docks.value(Text(row.Parent));
         QList<int> sizes;
         for (int i = 0; i < dock->count(); ++i) {
             const ControlSpec* docked = FindControlSpec(dock->widget(i)->objectName().toStdString());
@@ -258,17 +286,23 @@ void TForm1::BuildControls()
         }
         dock->setSizes(sizes);
     }
+}
 
+void TForm1::FindSlotControls()
+{
     for (std::size_t i = 0; i < kBoxNames.size(); ++i)
         m_boxes[i] = findChild<QLineEdit*>(Text(kBoxNames[i]));
     for (std::size_t i = 0; i < kCheckListNames.size(); ++i)
         m_checkLists[i] = findChild<QListWidget*>(Text(kCheckListNames[i]));
-    m_checkBox2 = findChild<QCheckBox*>(QStringLiteral("CheckBox2"));
+    m_checkBox2 = findChild<QCheckBox*>(QStringLiteral("CheckBox2")); // the change-only switch
     m_groupBox4 = findChild<QGroupBox*>(QStringLiteral("GroupBox4"));
-    m_edit8 = findChild<QLineEdit*>(QStringLiteral("Edit8"));
-    m_memo1 = findChild<LogMemo*>(QStringLiteral("Memo1"));
-    m_memo2 = findChild<LogMemo*>(QStringLiteral("Memo2"));
+    m_edit8 = findChild<QLineEdit*>(QStringLiteral("Edit8"));   // the date-time text
+    m_memo1 = findChild<LogMemo*>(QStringLiteral("Memo1"));     // the raw log
+    m_memo2 = findChild<LogMemo*>(QStringLiteral("Memo2"));     // the record log
+}
 
+void TForm1::ConnectControls()
+{
     // The logs take their time stamps from whatever Edit8 shows, typed text included.
     connect(m_edit8, &QLineEdit::textChanged, this, [this](const QString& text) { m_dateTimeText = text.toStdString(); });
     auto* button1 = findChild<QPushButton*>(QStringLiteral("Button1"));

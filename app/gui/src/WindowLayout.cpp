@@ -86,7 +86,7 @@ const ControlSpec* FindControlSpec(std::string_view name)
 
 std::span<const std::string_view> StatusItemCaptions(StatusList list)
 {
-    return list == StatusList::CheckListBox1 ? std::span<const std::string_view>(kMasterStatusItems)
+    return list == StatusList::Master ? std::span<const std::string_view>(kMasterStatusItems)
                      : std::span<const std::string_view>(kSlaveStatusItems);
 }
 

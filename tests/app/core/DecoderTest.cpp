@@ -73,9 +73,9 @@ TEST_F(DecoderTest, CompletedFrameIsShownInTheDataBoxesAndTheRawLog)
     Feed({0x35, 0x35, 0x35, 0x04, 0x19, 0x2D});
     display.dateTime = "7.12.2026; 13:05:21"; // the line takes the time of the byte that completes it
     Feed({0x80, 0x35, 0x35, 0x35, 0x01, 0x02});
-    EXPECT_EQ(display.Box(Box::Edit9), "4");
-    EXPECT_EQ(display.Box(Box::Edit10), "25");
-    EXPECT_EQ(display.Box(Box::Edit11), "11648");
+    EXPECT_EQ(display.Box(Box::FrameMsgType), "4");
+    EXPECT_EQ(display.Box(Box::FrameDataId), "25");
+    EXPECT_EQ(display.Box(Box::FrameDataValue), "11648");
     EXPECT_EQ(display.rawLog, std::vector<std::string>{"7.12.2026; 13:05:21  [Type: 4]  [25] :11648"});
     // The next packet is incomplete: the last frame stays.
     EXPECT_EQ(monitor.RawText(), "[Type: 4]  [25] :11648");

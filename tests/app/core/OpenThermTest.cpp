@@ -176,7 +176,7 @@ TEST_F(OverviewTest, RowsKeepTheLastRequestAndAnswerApart)
     EXPECT_EQ(overview.Find(26), nullptr);
 
     // The eight values keep their own rules beside the overview.
-    EXPECT_EQ(display.Box(Box::Edit1), "45.5");
+    EXPECT_EQ(display.Box(Box::FlowTemperature), "45.5");
     EXPECT_EQ(monitor.FrameCount(), 5);
 
     const auto changed = overview.TakeChanged();

@@ -19,11 +19,11 @@ TEST_F(RecordStepTest, FirstFrameIsLoggedWithTheDateTimeBoxText)
 {
     display.dateTime = "7.12.2026; 13:05:20";
     SendFrame(4, 25, 11648);
-    EXPECT_EQ(display.Box(Box::Edit1), "45.5");
+    EXPECT_EQ(display.Box(Box::FlowTemperature), "45.5");
     ASSERT_EQ(display.recordLog.size(), 1u);
     EXPECT_EQ(display.recordLog[0],
               "7.12.2026; 13:05:20; 0; 0; 0; 45.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0");
-    EXPECT_EQ(display.Box(Box::Edit13), "1");
+    EXPECT_EQ(display.Box(Box::FrameCount), "1");
     EXPECT_EQ(monitor.FrameCount(), 1);
 }
 
@@ -39,7 +39,7 @@ TEST_F(RecordStepTest, RepeatedFramesAreLoggedOnceAndAllCounted)
     for (int i = 0; i < 5; ++i) SendFrame(4, 25, 11648);
     EXPECT_EQ(display.recordLog.size(), 1u);
     EXPECT_EQ(display.rawLog.size(), 5u);
-    EXPECT_EQ(display.Box(Box::Edit13), "5");
+    EXPECT_EQ(display.Box(Box::FrameCount), "5");
 }
 
 TEST_F(RecordStepTest, UndecodedFrameIsLoggedOnlyWhenSomethingRecordedChanged)

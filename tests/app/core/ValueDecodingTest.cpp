@@ -20,8 +20,10 @@ TEST_F(ValueDecodingTest, EachValueComesFromItsDataIdAndMessageTypeIntoItsBoxAnd
         std::size_t slot;
     };
     const Case cases[] = {
-        {24, 1, Box::Edit5, 0}, {1, 1, Box::Edit6, 1},  {26, 4, Box::Edit2, 2},  {25, 4, Box::Edit1, 3},
-        {17, 4, Box::Edit4, 4}, {56, 1, Box::Edit3, 5}, {16, 1, Box::Edit12, 6}, {27, 4, Box::Edit7, 7},
+        {24, 1, Box::RoomTemperature, 0},    {1, 1, Box::ControlSetpoint, 1},
+        {26, 4, Box::DhwTemperature, 2},     {25, 4, Box::FlowTemperature, 3},
+        {17, 4, Box::RelativeModulation, 4}, {56, 1, Box::DhwSetpoint, 5},
+        {16, 1, Box::RoomSetpoint, 6},       {27, 4, Box::OutsideTemperature, 7},
     };
     int value = 0x0100;
     for (const Case& c : cases) {
@@ -40,10 +42,10 @@ TEST_F(ValueDecodingTest, ListedDataIdInAnotherMessageTypeDecodesNothing)
     SendFrame(1, 25, 0x1580); // boiler water temperature only from READ-ACK
     SendFrame(0, 27, 0x1580); // a master's READ-DATA of the outside temperature
     SendFrame(6, 26, 0x1580);
-    EXPECT_EQ(display.Box(Box::Edit5), "<unset>");
-    EXPECT_EQ(display.Box(Box::Edit1), "<unset>");
-    EXPECT_EQ(display.Box(Box::Edit7), "<unset>");
-    EXPECT_EQ(display.Box(Box::Edit2), "<unset>");
+    EXPECT_EQ(display.Box(Box::RoomTemperature), "<unset>");
+    EXPECT_EQ(display.Box(Box::FlowTemperature), "<unset>");
+    EXPECT_EQ(display.Box(Box::OutsideTemperature), "<unset>");
+    EXPECT_EQ(display.Box(Box::DhwTemperature), "<unset>");
     for (double v : monitor.StoredValues()) EXPECT_EQ(v, 0.0);
     EXPECT_EQ(monitor.FrameCount(), 4);
 }
@@ -56,24 +58,24 @@ TEST_F(ValueDecodingTest, OutsideTemperatureIsSignedAndOthersAreNot)
     };
     for (auto [value, text] : outside) {
         SendFrame(4, 27, value);
-        EXPECT_EQ(display.Box(Box::Edit7), text) << std::hex << value;
+        EXPECT_EQ(display.Box(Box::OutsideTemperature), text) << std::hex << value;
     }
     SendFrame(4, 25, 0xFFFF);
-    EXPECT_EQ(display.Box(Box::Edit1), "256");
+    EXPECT_EQ(display.Box(Box::FlowTemperature), "256");
     SendFrame(1, 24, 0xFF00); // a negative room temperature is read unsigned
-    EXPECT_EQ(display.Box(Box::Edit5), "255");
+    EXPECT_EQ(display.Box(Box::RoomTemperature), "255");
 }
 
 TEST_F(ValueDecodingTest, ModulationHalvesGoTowardZero)
 {
     SendFrame(4, 17, 0x6400);
-    EXPECT_EQ(display.Box(Box::Edit4), "100");
+    EXPECT_EQ(display.Box(Box::RelativeModulation), "100");
     SendFrame(4, 17, 0x0040);
-    EXPECT_EQ(display.Box(Box::Edit4), "0.2");
+    EXPECT_EQ(display.Box(Box::RelativeModulation), "0.2");
     SendFrame(4, 17, 0x00C0);
-    EXPECT_EQ(display.Box(Box::Edit4), "0.7");
+    EXPECT_EQ(display.Box(Box::RelativeModulation), "0.7");
     SendFrame(4, 17, 0x0041);
-    EXPECT_EQ(display.Box(Box::Edit4), "0.3");
+    EXPECT_EQ(display.Box(Box::RelativeModulation), "0.3");
 }
 
 TEST_F(ValueDecodingTest, MasterStatusSetsItemsZeroToSixFromTheHighByte)
@@ -130,14 +132,15 @@ TEST_F(ValueDecodingTest, InitZeroesTheValuesAndEmptiesTheirBoxesOnly)
     SendFrame(4, 0, 0x0008);
     const std::int64_t frames = monitor.FrameCount();
     monitor.ResetValues();
-    for (Box box : {Box::Edit1, Box::Edit2, Box::Edit3, Box::Edit4, Box::Edit5, Box::Edit6, Box::Edit7, Box::Edit12}) {
+    for (Box box : {Box::RoomTemperature, Box::ControlSetpoint, Box::DhwTemperature, Box::FlowTemperature,
+                    Box::RelativeModulation, Box::DhwSetpoint, Box::RoomSetpoint, Box::OutsideTemperature}) {
         EXPECT_EQ(display.Box(box), "") << static_cast<int>(box);
     }
     for (double v : monitor.StoredValues()) EXPECT_EQ(v, 0.0);
     EXPECT_TRUE(display.checks[1][3]) << "check marks stay";
     EXPECT_EQ(monitor.FrameCount(), frames);
-    EXPECT_EQ(display.Box(Box::Edit13), "3");
-    EXPECT_EQ(display.Box(Box::Edit10), "0") << "the Data group stays";
+    EXPECT_EQ(display.Box(Box::FrameCount), "3");
+    EXPECT_EQ(display.Box(Box::FrameDataId), "0") << "the Data group stays";
     EXPECT_EQ(monitor.PreviousRecordText(), "0; 0; 0; 45.5; 0; 0; 21.5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 10; 0; 0; 0");
 }
 
@@ -148,7 +151,7 @@ TEST_F(ValueDecodingTest, RegionalDecimalSeparatorIsUsedInBoxesAndRecord)
     test::RecordingDisplay local;
     Monitor m(local, czech);
     for (int b : {0x35, 0x35, 0x35, 4, 27, 0xFA, 0xC0}) m.ProcessFrameByte(static_cast<std::uint8_t>(b));
-    EXPECT_EQ(local.Box(Box::Edit7), "-5,2");
+    EXPECT_EQ(local.Box(Box::OutsideTemperature), "-5,2");
     EXPECT_EQ(m.BuildRecord(), "0; 0; 0; 0; 0; 0; 0; -5,2; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0");
     EXPECT_DOUBLE_EQ(m.StoredValues()[7], -5.2);
 }

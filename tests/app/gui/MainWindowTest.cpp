@@ -173,8 +173,8 @@ TEST_F(FormTest, InitEmptiesTheValueBoxesAndLeavesEverythingElse)
         EXPECT_TRUE(Control<QLineEdit>(box)->text().isEmpty()) << box;
     EXPECT_EQ(Control<QLineEdit>("Edit13")->text(), "3");
     EXPECT_EQ(Control<QLineEdit>("Edit11")->text(), "10");
-    EXPECT_TRUE(m_form->IsChecked(varmio::StatusList::CheckListBox2, 1));
-    EXPECT_TRUE(m_form->IsChecked(varmio::StatusList::CheckListBox2, 3));
+    EXPECT_TRUE(m_form->IsChecked(varmio::StatusList::Slave, 1));
+    EXPECT_TRUE(m_form->IsChecked(varmio::StatusList::Slave, 3));
     EXPECT_EQ(m_form->Memo1()->toPlainText(), raw);
     EXPECT_EQ(m_form->Memo2()->toPlainText(), records);
     for (double value : m_form->Core().StoredValues())

@@ -49,14 +49,14 @@ struct ValueSlot {
 };
 
 inline constexpr std::array<ValueSlot, 8> kValueSlots{{
-    {24, kWriteData, false, Box::Edit5},  // Lcd: room temperature
-    {1, kWriteData, false, Box::Edit6},   // Pt: control setpoint
-    {26, kReadAck, false, Box::Edit2},    // Tuv: DHW temperature
-    {25, kReadAck, false, Box::Edit1},    // Ntc: boiler flow water temperature
-    {17, kReadAck, false, Box::Edit4},    // Modul: relative modulation level
-    {56, kWriteData, false, Box::Edit3},  // STuv: DHW setpoint
-    {16, kWriteData, false, Box::Edit12}, // PtPozadavek: room setpoint
-    {27, kReadAck, true, Box::Edit7},     // Venku: outside temperature
+    {24, kWriteData, false, Box::RoomTemperature},    // Lcd
+    {1, kWriteData, false, Box::ControlSetpoint},     // Pt
+    {26, kReadAck, false, Box::DhwTemperature},       // Tuv
+    {25, kReadAck, false, Box::FlowTemperature},      // Ntc
+    {17, kReadAck, false, Box::RelativeModulation},   // Modul
+    {56, kWriteData, false, Box::DhwSetpoint},        // STuv
+    {16, kWriteData, false, Box::RoomSetpoint},       // PtPozadavek
+    {27, kReadAck, true, Box::OutsideTemperature},    // Venku
 }};
 
 // The value in tenths, k in k / 10: unsigned f8.8 (signed two's complement when isSigned), rounded

@@ -23,7 +23,9 @@
 #include <string_view>
 #include <vector>
 
+#include <QHash>
 #include <QMainWindow>
+#include <QString>
 
 class QCheckBox;
 class QFileDialog;
@@ -46,6 +48,7 @@ class TComLed;
 namespace varmio {
 
 class LogMemo;
+struct ControlSpec;
 class MessagesWindow;
 class TrendWindow;
 
@@ -139,7 +142,22 @@ public:
     std::string_view DateTimeText() const override;
 
 private:
+    // Where the window design's controls go: each parent's container, and the splitter that holds
+    // each parent's docked children.
+    struct Docking {
+        QWidget* FixedPane = nullptr;
+        QHash<QString, QWidget*> Containers;
+        QHash<QString, QSplitter*> Docks;
+    };
+
+    // The window's controls from its design, in steps.
     void BuildControls();
+    Docking BuildClientArea();
+    QWidget* NewControl(const ControlSpec& row, Docking& docking);
+    void PlaceControl(const ControlSpec& row, QWidget* widget, const Docking& docking);
+    void SizeDockedControls(const Docking& docking);
+    void FindSlotControls();
+    void ConnectControls();
     void BuildConnectionPanel();
     void ScheduleBacklogRead();
     void BuildMenu();
@@ -157,7 +175,7 @@ private:
     LocalClock m_clock;
     std::string m_dateTimeText; // Edit8's text in UTF-8, kept in step with the box
 
-    QLineEdit* m_boxes[12] = {};
+    QLineEdit* m_boxes[kBoxCount] = {}; // the control of each of the core's boxes
     QListWidget* m_checkLists[2] = {};
     QCheckBox* m_checkBox2 = nullptr;
     QGroupBox* m_groupBox4 = nullptr;
