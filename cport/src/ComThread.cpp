@@ -3,6 +3,7 @@
 #include "cport/Errors.h"
 #include "cport/Framework.h"
 
+#include <chrono>
 #include <utility>
 
 namespace cport {
@@ -27,6 +28,18 @@ void TComThread::SignalStop()
     std::this_thread::yield();
 }
 
+namespace {
+
+// A failed wait skips its pass; failures that repeat with no successful wait between them end the
+// loop once there are this many in a row, or once they have gone on this long.
+constexpr int kFailuresInARow = 100;
+constexpr auto kFailingFor = std::chrono::seconds(1);
+// After the first failure of a run, the next attempt waits this long (for the stop signal): a
+// failing device is asked again at this pace, never in a spin.
+constexpr int kRetryPaceMs = 10;
+
+} // namespace
+
 void TComThread::Execute() noexcept
 {
     device::Event waitEvent(true);
@@ -36,6 +49,21 @@ void TComThread::Execute() noexcept
     bool waitPending = false;
     std::exception_ptr failure;
     int waitError = 0;
+    int failures = 0;
+    std::chrono::steady_clock::time_point firstFailure;
+
+    // One failed wait or wait result: true when the loop ends here (the device is gone, the failures
+    // last, or the port stops while the next attempt waits for its turn).
+    const auto failed = [&](int error) {
+        waitError = error;
+        const auto now = std::chrono::steady_clock::now();
+        if (failures++ == 0) firstFailure = now;
+        if (failures >= kFailuresInARow || now - firstFailure >= kFailingFor) return true;
+        // A device that is gone answers nothing any more; one that only failed a wait still answers.
+        DWORD status = 0;
+        if (!m_device.GetCommModemStatus(status)) return true;
+        return failures > 1 && m_stopSignal.Wait(kRetryPaceMs);
+    };
 
     try {
         for (;;) {
@@ -43,10 +71,9 @@ void TComThread::Execute() noexcept
             if (!m_device.WaitCommEvent(mask, overlapped)) {
                 const int error = device::GetLastError();
                 if (error != device::kErrorIoPending) {
-                    // The device cannot wait any more (removed, for one): end here rather than
-                    // find the same failure again at once, forever.
-                    waitError = error;
-                    break;
+                    // The wait did not start: its event stays clear, there is nothing to wait on.
+                    if (failed(error)) break;
+                    continue;
                 }
                 waitPending = true;
             }
@@ -54,10 +81,11 @@ void TComThread::Execute() noexcept
             waitPending = false;
             DWORD transferred = 0;
             if (m_device.GetOverlappedResult(overlapped, transferred, false)) {
+                failures = 0;
+                waitError = 0;
                 m_pendingEvents = MaskToEvents(mask);
                 HandOverEvents();
-            } else if (const int error = device::GetLastError(); error != device::kErrorOperationAborted) {
-                waitError = error;
+            } else if (failed(device::GetLastError())) {
                 break;
             }
         }

@@ -4,14 +4,26 @@
 
 #include "PortTestSupport.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace cport::test {
 namespace {
 
 using Trace = std::vector<std::string>;
+
+double CpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 std::string Hex(unsigned bits)
 {
@@ -401,6 +413,53 @@ TEST_P(PortLoopFailureTest, APulledDeviceGoesToOnExceptionWhenOneIsAssigned)
     EXPECT_EQ(reports[0].winError, ENODEV);
     EXPECT_EQ(reports[0].message, "WaitForEvent method failed");
     EXPECT_TRUE(errors.messages.empty());
+}
+
+// A wait that fails, or whose result fails, costs that pass only.
+TEST_P(PortLoopFailureTest, OneFailedWaitSkipsItsPassAndLaterEventsArrive)
+{
+    ApplicationErrors errors;
+    device::Event received(false);
+    port->SetOnRxChar([&](TObject*, std::int32_t) { received.Set(); });
+    fake->FailCall(FakeDevice::opWaitCommEvent, 31);
+    Open(GetParam());
+    fake->Receive("x");
+    ASSERT_TRUE(loop.RunUntil(received, kDeadlineMs)) << "after a failed start";
+    received.Reset();
+    const int results = fake->CallCount(FakeDevice::opGetOverlappedResult);
+    fake->FailCall(FakeDevice::opGetOverlappedResult, 31);
+    fake->Receive("y"); // its event is lost with the failed result
+    // Once the failed pass is over and the next wait pends, a new arrival has its own event.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeadlineMs);
+    while (!(fake->CallCount(FakeDevice::opGetOverlappedResult) > results && fake->HasPendingWait()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        loop.ProcessEvents();
+        std::this_thread::yield();
+    }
+    fake->Receive("z");
+    ASSERT_TRUE(loop.RunUntil(received, kDeadlineMs)) << "after a failed result";
+    MainThreadQueue::ProcessQueuedCalls();
+    EXPECT_TRUE(errors.messages.empty());
+}
+
+// A device whose waits keep failing is asked again at a pace, then given up with one report.
+TEST_P(PortLoopFailureTest, ALastingFailureEndsTheLoopWithOneReportAndBoundedCpu)
+{
+    ApplicationErrors errors;
+    fake->FailCall(FakeDevice::opWaitCommEvent, 31, FakeDevice::kAlways);
+    const double before = CpuSeconds();
+    Open(GetParam());
+    ASSERT_TRUE(loop.RunUntil([&] { return !errors.messages.empty(); }, kDeadlineMs));
+    const double cpu = CpuSeconds() - before;
+    EXPECT_LT(cpu, 0.5) << "CPU seconds spent before giving up";
+    const int waits = fake->CallCount(FakeDevice::opWaitCommEvent);
+    EXPECT_LE(waits, 100);
+    EXPECT_EQ(errors.messages, std::vector<std::string>{"WaitForEvent method failed (Error: 31)"});
+    fake->ClearFailures();
+    fake->Receive("x");
+    EXPECT_EQ(loop.ProcessEvents(), 0u);
+    EXPECT_EQ(fake->CallCount(FakeDevice::opWaitCommEvent), waits) << "the loop has ended";
+    EXPECT_NO_THROW(port->ClosePort());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRoute, PortLoopFailureTest, ::testing::Values(smThreadSync, smWindowSync, smNone),
