@@ -271,6 +271,11 @@ void TCustomComPort::Loaded()
     }
 }
 
+void TCustomComPort::LoadFailed() noexcept
+{
+    if (!Designing()) m_connected = m_deviceHandle != nullptr;
+}
+
 // ---- Errors -------------------------------------------------------------------------------------------
 
 void TCustomComPort::ReportComError(int Code, std::int64_t WinError)

@@ -94,7 +94,10 @@ void TComponent::LoadGroup(std::span<TComponent* const> group, const std::functi
     try {
         if (readStoredProperties) readStoredProperties();
     } catch (...) {
-        for (TComponent* c : group) c->m_state.Exclude(csLoading);
+        for (TComponent* c : group) {
+            c->m_state.Exclude(csLoading);
+            c->LoadFailed();
+        }
         throw;
     }
     std::exception_ptr first;
@@ -115,6 +118,8 @@ void TComponent::Loaded()
 {
     m_state.Exclude(csLoading);
 }
+
+void TComponent::LoadFailed() noexcept {}
 
 void TComponent::Destroying() noexcept
 {

@@ -486,6 +486,22 @@ TEST_F(PortLifecycleTest, AStoredConnectedPortThatFailsToOpenShowsTheErrorAndSta
     EXPECT_EQ(errors.senders, std::vector<TObject*>{port.get()});
 }
 
+TEST_F(PortLifecycleTest, AFormThatFailsAfterStoringConnectedLeavesAClosedPortThatOpensAndCloses)
+{
+    EXPECT_THROW(TComponent::LoadGroup({port.get()}, [&] {
+        port->SetConnected(true);
+        throw std::runtime_error("the form breaks off");
+    }), std::runtime_error);
+    EXPECT_FALSE(port->Connected());
+    EXPECT_EQ(port->DeviceHandle(), nullptr);
+    EXPECT_NO_THROW(port->ClosePort());
+    port->OpenPort();
+    EXPECT_TRUE(port->Connected());
+    EXPECT_TRUE(fake->IsOpen());
+    port->ClosePort();
+    EXPECT_FALSE(fake->IsOpen());
+}
+
 // ---- Destruction and removal notices ---------------------------------------------------------------------
 
 // A control that forgets its port when told of its removal, detaching its link as it goes.

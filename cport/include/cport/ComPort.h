@@ -326,6 +326,9 @@ protected:
     // Load completion: a port whose stored Connected was true opens now; a failed open goes to the
     // application's exception handler and leaves the port closed.
     void Loaded() override;
+    // A form that failed part way may have stored Connected without opening anything: the port is
+    // left as open as its device is (closed, after a load at construction).
+    void LoadFailed() noexcept override;
 
     // ---- Event dispatch: one operation per line event, and the open/close notices
     void HandleRxChar();

@@ -145,8 +145,9 @@ public:
     // Runs the loading protocol on a group of components: marks each one Loading, runs
     // `readStoredProperties` (which sets their stored properties through the ordinary setters), then
     // calls Loaded() on each in order; every flag is cleared at the end. When the reader throws, the
-    // flags are cleared, no Loaded() runs, and the exception propagates; when a Loaded() throws, the
-    // others still run and the first exception propagates afterwards.
+    // flags are cleared, each component's LoadFailed() runs instead of Loaded(), and the exception
+    // propagates; when a Loaded() throws, the others still run and the first exception propagates
+    // afterwards.
     static void LoadGroup(std::span<TComponent* const> group, const std::function<void()>& readStoredProperties);
     static void LoadGroup(std::initializer_list<TComponent*> group, const std::function<void()>& readStoredProperties);
 
@@ -159,6 +160,10 @@ protected:
     // Runs once the component's stored properties have been read; the default clears Loading.
     // Overrides call the base first.
     virtual void Loaded();
+    // Runs instead of Loaded() when reading the stored properties failed part way, with Loading
+    // already cleared: a component puts back what a half-read form left inconsistent. The default
+    // does nothing.
+    virtual void LoadFailed() noexcept;
 
     // Starts destruction: marks the component Destroying, tells every component that asked for free
     // notification, leaves the lists of the components this one asked, destroys the owned components
