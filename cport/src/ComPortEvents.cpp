@@ -60,19 +60,22 @@ void TCustomComPort::HandleRxChar()
     if (count > 0) SignalLinks(lnRx, true);
     if (count > 0 && !TriggersOnRxChar()) {
         // The port reads the waiting bytes itself, once, into one buffer shared by OnRxBuf and every
-        // link that watches received data. ReadData's result is not consulted: all are given Count.
+        // link that watches received data. They are given what the read returned, which is less than
+        // the count when something took bytes in between (a link's receive notice that reads, a
+        // purge, a failed read that OnException took); a read that got nothing hands out nothing.
         std::unique_ptr<std::uint8_t[]> buffer;
+        std::int32_t got = 0;
         const auto readOnce = [&] {
             buffer = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(count));
-            ReadData(buffer.get(), count);
-            FireRxBuf(buffer.get(), count);
+            got = ReadData(buffer.get(), count);
+            if (got > 0) FireRxBuf(buffer.get(), got);
         };
         const std::size_t links = m_linkList.size();
         for (std::size_t i = 0; i < links && i < m_linkList.size(); ++i) {
             const TComLink* link = m_linkList[i];
             if (!link->OnLinkRxBuf()) continue;
             if (!buffer) readOnce();
-            link->OnLinkRxBuf()(this, buffer.get(), count);
+            if (got > 0) link->OnLinkRxBuf()(this, buffer.get(), got);
         }
         if (!buffer && !m_triggersOnRxChar) readOnce();
         if (buffer) count = 0;

@@ -316,6 +316,35 @@ TEST_F(PortRxTest, ALinkThatDroppedItsCallbackLeavesTheStoredFlagInCharge)
     port->DetachLink(&watcher);
 }
 
+TEST_F(PortRxTest, OnRxBufAndTheLinksGetExactlyTheBytesTheReadReturned)
+{
+    TComLink taker, watcher; // the taker reads a byte itself between the port's count and its read
+    taker.SetOnLinkRx([this](TObject*, bool on) {
+        char byte = 0;
+        if (on) Mark("taken " + std::string(1, port->ReadData(&byte, 1) == 1 ? byte : '-'));
+    });
+    watcher.SetOnLinkRxBuf([this](TObject*, const void* data, std::int32_t count) {
+        Mark("watcher " + std::string(static_cast<const char*>(data), static_cast<std::size_t>(count)));
+    });
+    port->AttachLink(&taker);
+    port->AttachLink(&watcher);
+    Open();
+    fake->Receive("abc");
+    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(1)", "dev:ClearCommError()",
+                                        "taken a", "dev:ReadFile(3)", "dev:ClearCommError()", "L.Rx off", "RxBuf bc",
+                                        "watcher bc"}));
+    // A read that gets nothing hands nothing out.
+    taker.SetOnLinkRx([this](TObject*, bool on) {
+        if (on) fake->PurgeComm(device::PURGE_RXCLEAR);
+    });
+    fake->Receive("d");
+    const Trace t = TraceUpToABreak();
+    EXPECT_EQ(std::count_if(t.begin(), t.end(), [](const std::string& e) { return e.starts_with("RxBuf") || e.starts_with("watcher"); }), 0);
+    port->ClosePort();
+    port->DetachLink(&taker);
+    port->DetachLink(&watcher);
+}
+
 TEST_F(PortRxTest, AnRxEventThatFindsNothingWaitingTellsNobody)
 {
     Open();
