@@ -6,6 +6,7 @@
 #include "ComThread.h"
 
 #include <stdexcept>
+#include <vector>
 
 namespace cport {
 
@@ -31,6 +32,7 @@ TCustomComPort::~TCustomComPort()
     // Whatever the close left behind (it failed, or a handler stopped it), no thread may outlive the
     // port and no device may stay open.
     StopEventThread();
+    ReapRetiredThreads();
     m_deviceHandle.reset();
     // Removal notices go out while the port is whole: a control told of it may still detach its link.
     Destroying();
@@ -47,11 +49,17 @@ void TCustomComPort::StopEventThread() noexcept
     m_notifyWindow.reset();
 }
 
+void TCustomComPort::ReapRetiredThreads() noexcept
+{
+    std::erase_if(m_retiredThreads, [](const std::unique_ptr<TComThread>& t) { return !t->IsCurrentThread(); });
+}
+
 // ---- Opening and closing --------------------------------------------------------------------------
 
 void TCustomComPort::OpenPort()
 {
     if (m_connected || Designing()) return;
+    ReapRetiredThreads();
     HandleBeforeOpen();
     CreateDeviceHandle();
     // A failure an OnException handler took leaves no device: the open ends here.
@@ -88,8 +96,7 @@ void TCustomComPort::OpenPort()
 void TCustomComPort::ClosePort()
 {
     if (!m_connected || Designing() || m_closing) return;
-    if (m_portThread && m_portThread->IsCurrentThread())
-        throw std::logic_error("a port cannot be closed from its own event thread");
+    ReapRetiredThreads();
     struct ClosingGuard {
         std::atomic<bool>& flag;
         explicit ClosingGuard(std::atomic<bool>& f) : flag(f) { flag = true; }
@@ -98,7 +105,17 @@ void TCustomComPort::ClosePort()
 
     HandleBeforeClose();
     CancelAllIO();
-    if (m_eventThreadRunning) StopEventThread();
+    if (m_eventThreadRunning) {
+        if (m_portThread && m_portThread->IsCurrentThread()) {
+            // A handler on the event thread closes its port: the thread cannot wait for itself. It
+            // ends when the handler returns, and is joined by a later open or close, or at the end.
+            m_portThread->Retire();
+            m_retiredThreads.push_back(std::move(m_portThread));
+            m_eventThreadRunning = false;
+        } else {
+            StopEventThread();
+        }
+    }
     ReleaseDeviceHandle();
     m_connected = false;
     HandleAfterClose();

@@ -28,6 +28,12 @@ void TComThread::SignalStop()
     std::this_thread::yield();
 }
 
+void TComThread::Retire()
+{
+    m_retired = true;
+    m_stopSignal.Set();
+}
+
 namespace {
 
 // A failed wait skips its pass; failures that repeat with no successful wait between them end the
@@ -67,6 +73,7 @@ void TComThread::Execute() noexcept
 
     try {
         for (;;) {
+            if (m_stopSignal.IsSet()) break; // set by a handler that closed the port, for one
             mask = 0;
             if (!m_device.WaitCommEvent(mask, overlapped)) {
                 const int error = device::GetLastError();
@@ -93,13 +100,15 @@ void TComThread::Execute() noexcept
         failure = std::current_exception();
     }
 
-    m_device.SetCommMask(0);
-    if (waitPending) {
-        // Clearing the mask completes the pending wait; collect it before `mask` and the event go.
-        DWORD transferred = 0;
-        m_device.GetOverlappedResult(overlapped, transferred, true);
+    if (!m_retired) {
+        m_device.SetCommMask(0);
+        if (waitPending) {
+            // Clearing the mask completes the pending wait; collect it before `mask` and the event go.
+            DWORD transferred = 0;
+            m_device.GetOverlappedResult(overlapped, transferred, true);
+        }
+        m_device.PurgeComm(device::PURGE_TXCLEAR | device::PURGE_RXCLEAR);
     }
-    m_device.PurgeComm(device::PURGE_TXCLEAR | device::PURGE_RXCLEAR);
 
     // A loop that ends while the port is being closed ends as asked (a read the close aborted, say);
     // any other end stops reception, and the user must learn why.

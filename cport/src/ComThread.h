@@ -23,6 +23,10 @@ public:
 
     // Asks the wait loop to end; returns at once.
     void SignalStop();
+    // Called on this thread by a close that one of its handlers made (under smNone): the loop ends
+    // once the handler returns, without touching the device, which the close has released. The object
+    // must then be destroyed on another thread (its destructor waits for the end).
+    void Retire();
     // The caller is this event thread (where stopping it would wait for itself).
     bool IsCurrentThread() const { return m_thread.get_id() == std::this_thread::get_id(); }
 
@@ -37,6 +41,7 @@ private:
     device::ISerialDevice& m_device;
     device::Event m_stopSignal{false};
     device::Event m_finished{false}; // set by the body as its last act
+    bool m_retired = false;          // this thread's own: set and read on it only
     TComEvents m_pendingEvents;
     THandOver m_handOver;
     std::jthread m_thread; // last: the body starts once everything above exists

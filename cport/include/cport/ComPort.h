@@ -161,7 +161,10 @@ public:
     // Reports the signals off, fires OnBeforeClose, aborts pending transfers, stops the event thread
     // (serving its hand-overs while it waits), closes the device, tells the links, fires OnAfterClose.
     // Does nothing when closed, designed or already closing. Throws EComPort code 5 when the abort
-    // fails (the port stays open). Must not be called from the port's own event thread.
+    // fails (the port stays open). A handler may close its own port on any route; under smNone, where
+    // it runs on the event thread, the close does not wait for that thread, which ends once the
+    // handler returns (a later open or close, or the destructor, joins it). A handler must not
+    // destroy its port.
     void ClosePort();
 
     // ---- Properties
@@ -378,12 +381,15 @@ private:
     // Starts a read; false when it did not start (a failure a handler took).
     bool StartRead(void* buffer, std::int32_t count, const PAsyncIo& record, std::int32_t& done);
     void StopEventThread() noexcept;
+    // Joins the event threads that ended by a close from their own handler (except the calling one).
+    void ReapRetiredThreads() noexcept;
 
     // Device and event thread
     device::DeviceFactory m_deviceFactory;
     std::unique_ptr<device::ISerialDevice> m_deviceHandle; // null: the invalid handle
     std::unique_ptr<device::ISerialDevice> m_closedDevice;
     std::unique_ptr<TComThread> m_portThread;
+    std::vector<std::unique_ptr<TComThread>> m_retiredThreads; // closed by their own handler; ending
     bool m_eventThreadRunning = false;
     std::unique_ptr<TNotifyWindow> m_notifyWindow;
     std::vector<TComLink*> m_linkList;
