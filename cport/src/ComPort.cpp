@@ -121,21 +121,25 @@ void TCustomComPort::ClosePort()
     HandleAfterClose();
 }
 
+std::unique_ptr<device::ISerialDevice> TCustomComPort::MakeDevice() const
+{
+    return m_deviceFactory ? m_deviceFactory() : device::CreateSystemDevice();
+}
+
 void TCustomComPort::CreateDeviceHandle()
 {
-    std::unique_ptr<device::ISerialDevice> device =
-        m_deviceFactory ? m_deviceFactory() : device::CreateSystemDevice();
+    std::unique_ptr<device::ISerialDevice> device = MakeDevice();
     if (!device->Open(m_port)) {
         const int error = device::GetLastError();
         ReportComError(ComErrorCode(CE_OpenFailed), error);
         return;
     }
-    m_deviceHandle = std::move(device);
+    SetDeviceHandle(std::move(device));
 }
 
 void TCustomComPort::ReleaseDeviceHandle()
 {
-    if (m_deviceHandle && m_deviceHandle->Close()) m_deviceHandle.reset();
+    if (m_deviceHandle && m_deviceHandle->Close()) SetDeviceHandle(nullptr);
 }
 
 void TCustomComPort::ConfigureDevice()

@@ -23,7 +23,7 @@ TComExceptions AsyncFailureCode(const TAsyncIo& Record)
 device::ISerialDevice& TCustomComPort::Device()
 {
     if (m_deviceHandle) return *m_deviceHandle;
-    if (!m_closedDevice) m_closedDevice = m_deviceFactory ? m_deviceFactory() : device::CreateSystemDevice();
+    if (!m_closedDevice) m_closedDevice = MakeDevice();
     return *m_closedDevice;
 }
 

@@ -128,6 +128,44 @@ TEST_F(PortLifecycleTest, DestroyingAnOpenPortClosesItFirst)
                                                 {"dev:Close()", "AfterClose"}}));
 }
 
+// A port whose own device operations and close hook log what they do, and which closes itself in its
+// destructor, while its overrides still run.
+class LoggingPort : public TComPort {
+public:
+    LoggingPort(device::DeviceFactory factory, std::vector<std::string>& log) : TComPort(std::move(factory)), m_log(log) {}
+    ~LoggingPort() override { ClosePort(); }
+
+protected:
+    void CreateDeviceHandle() override
+    {
+        std::unique_ptr<device::ISerialDevice> device = MakeDevice();
+        m_log.push_back("create");
+        if (!device->Open(Port())) return ReportComError(ComErrorCode(CE_OpenFailed), device::GetLastError());
+        SetDeviceHandle(std::move(device));
+    }
+    void ReleaseDeviceHandle() override
+    {
+        m_log.push_back("release");
+        if (DeviceHandle()->Close()) SetDeviceHandle(nullptr);
+    }
+    void FireAfterClose() override { m_log.push_back("after close"); }
+
+private:
+    std::vector<std::string>& m_log;
+};
+
+TEST_F(PortLifecycleTest, ADerivedPortStoresItsOwnDeviceAndClosesThroughItsOverrides)
+{
+    std::vector<std::string> log;
+    auto derived = std::make_unique<LoggingPort>(FakeDevice::FactoryFor(fake), log);
+    derived->OpenPort();
+    ASSERT_NE(derived->DeviceHandle(), nullptr);
+    EXPECT_TRUE(fake->IsOpen());
+    derived.reset();
+    EXPECT_EQ(log, (std::vector<std::string>{"create", "release", "after close"}));
+    EXPECT_FALSE(fake->IsOpen());
+}
+
 // ---- Open and close that fail ---------------------------------------------------------------------------
 
 struct FailedOpenCase {

@@ -129,6 +129,13 @@ TComExceptions AsyncFailureCode(const TAsyncIo& Record);
 // ---- The port --------------------------------------------------------------------------------------
 enum TThreadPriority : std::uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
+// Deriving: the overridable operations (the device-handle operations, ConfigureDevice, the Fire* hooks,
+// the Apply* operations) run during open and close. The base destructor closes an open port too, but by
+// then the derived part is gone and its overrides no longer run: a derived class that overrides any of
+// them closes the port in its own destructor (`~MyPort() override { ClosePort(); }`, or catch there as
+// the base destructor does). An override of CreateDeviceHandle makes its device with MakeDevice (or its
+// own), opens it and stores it with SetDeviceHandle; one of ReleaseDeviceHandle closes DeviceHandle()
+// and clears it with SetDeviceHandle(nullptr).
 class TCustomComPort : public TComponent, public TComSettingsOwner {
 public:
     // `deviceFactory` makes the device object of each open (the system's serial device by default;
@@ -308,6 +315,11 @@ protected:
     virtual void ReleaseDeviceHandle();
     // Buffer sizes, line settings, timeouts, in this order.
     virtual void ConfigureDevice();
+    // A new, unopened device of the port's factory (the system's serial device by default).
+    std::unique_ptr<device::ISerialDevice> MakeDevice() const;
+    // Stores the open device as DeviceHandle, replacing (and so destroying) the one held; null clears
+    // it. For CreateDeviceHandle and ReleaseDeviceHandle overrides, while no event thread runs.
+    void SetDeviceHandle(std::unique_ptr<device::ISerialDevice> device) { m_deviceHandle = std::move(device); }
 
     // Event hooks: each calls its handler when one is assigned.
     virtual void FireAfterClose();
