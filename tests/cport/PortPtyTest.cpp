@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,36 @@ TEST_F(PortPtyTest, ABaudRateChangeReachesAnOpenDeviceAtOnceAndAClosedOneAtTheNe
     EXPECT_NE(pty.LineSpeed(), B38400) << "a closed port touches no device";
     port->OpenPort();
     EXPECT_EQ(pty.LineSpeed(), B38400);
+}
+
+// A terminal used as a port (--port /dev/tty) gets its echo and line editing back.
+TEST_F(PortPtyTest, ClosingLeavesTheTerminalAsItWasFound)
+{
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &found), 0); // a master reads and writes its slave's settings
+    found.c_lflag |= ECHO | ICANON;
+    found.c_iflag |= ICRNL;
+    cfsetospeed(&found, B9600);
+    cfsetispeed(&found, B9600);
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &found), 0);
+    ASSERT_EQ(tcgetattr(pty.Master(), &found), 0);
+
+    auto port = MainWindowPort(pty.Path());
+    port->SetBaudRate(brCustom);
+    port->SetCustomBaudRate(56000);
+    port->OpenPort();
+    termios now{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &now), 0);
+    EXPECT_EQ(now.c_lflag & (ECHO | ICANON), 0u) << "raw while open";
+    port->ClosePort();
+
+    ASSERT_EQ(tcgetattr(pty.Master(), &now), 0);
+    EXPECT_EQ(now.c_iflag, found.c_iflag);
+    EXPECT_EQ(now.c_oflag, found.c_oflag);
+    EXPECT_EQ(now.c_cflag, found.c_cflag);
+    EXPECT_EQ(now.c_lflag, found.c_lflag);
+    EXPECT_EQ(std::memcmp(now.c_cc, found.c_cc, sizeof now.c_cc), 0);
+    EXPECT_EQ(cfgetospeed(&now), B9600);
 }
 
 TEST_F(PortPtyTest, ManyOpensAndClosesLeaveFilesAndMemoryWhereTheyWere)

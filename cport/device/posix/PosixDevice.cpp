@@ -16,6 +16,10 @@
 //   selects modem-line or error events on a device that has them, to sample the line counters
 //   (TIOCGICOUNT) the kernel keeps, so no change is missed between two samples.
 //
+// The terminal's settings are saved at open and put back at close, after the port's purge and before
+// the descriptor closes (a terminal used as a port, /dev/tty for one, gets its echo back); a device
+// that is gone is not touched.
+//
 // Removal (USB adapter pulled, or a pseudo-terminal's other side closed) shows as a hang-up: the reader
 // queues what it can still read, then marks the device removed; every later call fails with ENODEV,
 // except PurgeComm and Close, so the device can still be closed.
@@ -134,6 +138,7 @@ private:
         return removed == 0 || Fail(removed);
     }
     void CloseDescriptors();
+    void RestoreFoundSettings();
     bool ApplyTermios(const DCB& dcb);
     bool SetModemLine(int line, bool on);
 
@@ -159,6 +164,9 @@ private:
     std::jthread m_reader;
     bool m_hasModemLines = false; // fixed while open
     bool m_hasCounters = false;   // fixed while open
+    termios m_found{};            // the terminal's settings when it was opened
+    std::uint32_t m_foundRate = 0;
+    bool m_foundRateKnown = false;
 
     mutable std::mutex m_lineMutex;
     LineRules m_rules;
@@ -195,10 +203,17 @@ bool PosixDevice::Open(const std::string& name)
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     if (::ioctl(m_fd, TIOCEXCL) != 0) return fail(errno);
 
-    termios tio{};
-    if (::tcgetattr(m_fd, &tio) != 0) return fail(errno);
+    // The terminal's settings as found, put back at close (the user's terminal keeps its echo).
+    if (::tcgetattr(m_fd, &m_found) != 0) return fail(errno);
+    m_foundRateKnown = ReadLineRate(m_fd, m_foundRate) == 0;
+    termios tio = m_found;
     MakeRaw(tio);
     if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) return fail(errno);
+    // From here a failure also puts the found settings back.
+    auto failRaw = [this, &fail](int error) {
+        RestoreFoundSettings();
+        return fail(error);
+    };
 
     int modem = 0;
     m_hasModemLines = ::ioctl(m_fd, TIOCMGET, &modem) == 0;
@@ -208,7 +223,7 @@ bool PosixDevice::Open(const std::string& name)
     m_dtrOn = true;
 
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (m_epoll < 0) return fail(errno);
+    if (m_epoll < 0) return failRaw(errno);
     epoll_event line{};
     line.events = kLineEvents;
     line.data.fd = m_fd;
@@ -217,7 +232,7 @@ bool PosixDevice::Open(const std::string& name)
     wake.data.fd = static_cast<int>(m_wake.NativeHandle());
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_fd, &line) != 0 ||
         ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, wake.data.fd, &wake) != 0) {
-        return fail(errno);
+        return failRaw(errno);
     }
 
     m_core.Reset();
@@ -239,9 +254,17 @@ bool PosixDevice::Close()
     m_wake.Set();
     m_reader.join();
     m_core.AbortAll();
+    // The port has purged by now; a device that is gone has no settings left to put back.
+    if (m_core.RemovedError() == 0) RestoreFoundSettings();
     CloseDescriptors();
     m_wake.Reset();
     return true; // the descriptor is released even when close reports an error
+}
+
+void PosixDevice::RestoreFoundSettings()
+{
+    ::tcsetattr(m_fd, TCSANOW, &m_found);
+    if (m_foundRateKnown && StandardSpeed(m_foundRate) == B0) SetCustomRate(m_fd, m_foundRate);
 }
 
 void PosixDevice::CloseDescriptors()
