@@ -254,6 +254,9 @@ public:
     // are never touched; fcCustom touches nothing), then re-applies once, even when nothing changed.
     void SetFlowControl(TFlowControl value);
 
+    // CTS output flow. On Linux the kernel couples it with RTS input flow (one termios switch): either
+    // OutCTSFlow or ControlRTS = rtsHandshake turns on both, so with OutCTSFlow alone RTS is driven as
+    // input flow too, and with rtsHandshake alone output waits for CTS.
     bool OutCTSFlow() const { return m_outCTSFlow; }
     void SetOutCTSFlow(bool value) { Change(m_outCTSFlow, value); }
     bool OutDSRFlow() const { return m_outDSRFlow; }
