@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -70,6 +71,12 @@ struct DriverFactory {
     std::string name;
     std::function<std::unique_ptr<DeviceDriver>()> make;
 };
+
+// The device's name in test output, instead of the factory's bytes.
+inline void PrintTo(const DriverFactory& factory, std::ostream* os)
+{
+    *os << factory.name;
+}
 
 inline std::string DriverName(const ::testing::TestParamInfo<DriverFactory>& info)
 {
