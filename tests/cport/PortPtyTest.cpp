@@ -4,6 +4,7 @@
 #include "cport/ComPort.h"
 #include "cport/Framework.h"
 #include "cport/MainThread.h"
+#include "support/Eventually.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -151,6 +152,29 @@ TEST_F(PortPtyTest, ABaudRateChangeReachesAnOpenDeviceAtOnceAndAClosedOneAtTheNe
     EXPECT_EQ(pty.LineSpeed(), found) << "a closed port touches no device";
     port->OpenPort();
     EXPECT_EQ(pty.LineSpeed(), B115200);
+}
+
+// Through the port's own reads: interval MAXDWORD with a total returns what is queued at once, and a
+// multiplier of MAXDWORD over 4096 bytes is no limit rather than a read that ends at once with nothing.
+TEST_F(PortPtyTest, ReadDataKeepsTheTimeoutsMeanings)
+{
+    auto port = MainWindowPort(pty.SlavePath());
+    port->SetEvents({}); // nothing reads but the test
+    port->OpenPort();
+    ASSERT_TRUE(pty.Write("abc"));
+    ASSERT_TRUE(varmio::test::Eventually([&] { return port->BytesWaiting() == 3; }));
+    port->Timeouts().SetReadTotalConstant(500);
+    char buffer[4096];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port->ReadData(buffer, 10), 3);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+
+    port->Timeouts().SetReadInterval(0);
+    port->Timeouts().SetReadTotalMultiplier(-1);
+    port->Timeouts().SetReadTotalConstant(0);
+    const std::string sent(4096, 'z');
+    std::jthread writer([&] { pty.Write(sent); });
+    EXPECT_EQ(port->ReadData(buffer, 4096), 4096);
 }
 
 // A terminal used as a port (--port /dev/tty) gets its echo and line editing back.

@@ -24,13 +24,17 @@ bool ReturnsOnFirstByte(const COMMTIMEOUTS& t)
     return t.ReadIntervalTimeout == MAXDWORD && !ReturnsAtOnce(t);
 }
 
-// The total time a read of `count` bytes may take, in milliseconds; none when both totals are 0. With
-// the first-byte setting a MAXDWORD multiplier only names the setting: the constant alone counts.
-// The sum cannot overflow: (2^32 - 1)^2 + 2^32 - 1 < 2^64.
+// The total time a read of `count` bytes may take, in milliseconds; none when both totals are 0. In
+// the documented first-byte setting (MAXDWORD, MAXDWORD, 0 < C < MAXDWORD) the multiplier only names
+// the setting and C alone counts; everywhere else the total is M * count + C, which cannot overflow:
+// (2^32 - 1)^2 + 2^32 - 1 < 2^64.
 std::optional<std::uint64_t> TotalMs(const COMMTIMEOUTS& t, DWORD count)
 {
     if (t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) return std::nullopt;
-    if (ReturnsOnFirstByte(t) && t.ReadTotalTimeoutMultiplier == MAXDWORD) return t.ReadTotalTimeoutConstant;
+    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+        t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD) {
+        return t.ReadTotalTimeoutConstant;
+    }
     return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
 }
 

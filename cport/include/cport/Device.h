@@ -95,7 +95,9 @@ static_assert(sizeof(DCB) == 28, "DCB keeps the Win32 layout");
 //   I = MAXDWORD, M = MAXDWORD, 0 < C < MAXDWORD
 //                                    returns at once with what is queued; with nothing queued, with
 //                                    the first bytes to arrive, or with nothing after C.
-//   I = MAXDWORD, other totals       the same, with the total (M * count + C) in place of C.
+//   I = MAXDWORD, other totals       the same, with the total (M * count + C) in place of C (so
+//                                    M = MAXDWORD with C = 0 waits for the first byte without limit
+//                                    once `count` is in the thousands, see below).
 //   0 < I < MAXDWORD, M = C = 0      waits for `count` bytes; once a byte has come, also ends when no
 //                                    byte follows within I of the last one (queued bytes count as
 //                                    arriving when the read starts).

@@ -525,6 +525,13 @@ TEST_P(DeviceContractTest, ATotalBeyondTheClocksRangeIsNoLimit)
     for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13);
     ASSERT_TRUE(driver->Send(sent));
     EXPECT_TRUE(EndRead(buffer.data(), kPatienceMs) == sent);
+
+    // The same total with MAXDWORD as interval: no limit on the wait for the first bytes.
+    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{MAXDWORD, MAXDWORD, 0, 0, 0}));
+    ASSERT_FALSE(StartRead(buffer.data(), 4096)) << "ended at once";
+    EXPECT_FALSE(driver->WaitFor(reader.event, 300));
+    ASSERT_TRUE(driver->Send("xy"));
+    EXPECT_EQ(EndRead(buffer.data(), kPatienceMs), "xy");
 }
 
 } // namespace
