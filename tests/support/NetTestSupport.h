@@ -65,6 +65,8 @@ public:
 
     bool Ok() const { return m_listen >= 0; }
     std::uint16_t Port() const { return m_port; }
+    // The accepted connection's descriptor; -1 before one came.
+    int Fd() const { return m_client; }
 
     // Accepts the next connection (dropping the previous one); false when none came in time.
     bool Accept(int timeoutMs = 10'000)
