@@ -7,6 +7,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 
 namespace varmio::logger {
 
@@ -24,7 +25,8 @@ public:
     virtual std::size_t Read(std::span<std::uint8_t> buffer) = 0;
 };
 
-// A file read to its end; "-" is standard input. Throws SourceError when it cannot be opened.
+// A file read to its end; "-" is standard input. Throws SourceError when it cannot be opened or is a
+// folder. Opening never waits (a named pipe without a writer yet is opened at once; Read waits).
 class FileSource : public ByteSource {
 public:
     explicit FileSource(const std::string& path);
@@ -34,10 +36,17 @@ public:
 
     std::size_t Read(std::span<std::uint8_t> buffer) override;
 
+    // Readable when Read has something to return (bytes or the end).
+    int Fd() const { return m_fd; }
+    // The input in messages ("\"PATH\"" or "standard input") and what fstat said of it.
+    const std::string& Name() const { return m_name; }
+    const struct stat& Info() const { return m_info; }
+
 private:
-    std::string m_name; // for messages
+    std::string m_name;
     int m_fd = -1;
     bool m_owned = false;
+    struct stat m_info {};
 };
 
 } // namespace varmio::logger

@@ -1,7 +1,6 @@
 #include "LogSession.h"
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <utility>
 
 namespace varmio::logger {
@@ -11,14 +10,31 @@ constexpr auto kTimerInterval = std::chrono::seconds(1);
 
 std::size_t ListIndex(StatusList list) { return list == StatusList::Master ? 0 : 1; }
 
+constexpr std::string_view kDateTimeSeparator = "; ";
+
 } // namespace
 
-LogSession::LogSession(const LogOptions& options, Regional regional, std::FILE* out, Clock clock)
+std::string TimestampProblem(std::string_view text)
+{
+    const auto control = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    };
+    if (std::any_of(text.begin(), text.end(), control)) return "holds a control character";
+    const std::size_t separator = text.find(kDateTimeSeparator);
+    if (separator == std::string_view::npos || std::count(text.begin(), text.end(), ';') != 1)
+        return "must be a date and a time separated by \"; \", with no other \";\"";
+    return {};
+}
+
+LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles files, LineSink* echo, Clock clock)
     : m_all(options.All),
       m_fixedTime(options.Timestamp.has_value()),
       m_regional(std::move(regional)),
-      m_out(out),
       m_clock(std::move(clock)),
+      m_records(std::move(files.Records)),
+      m_raw(std::move(files.Raw)),
+      m_echo(echo),
       m_monitor(*this, m_regional)
 {
     if (m_fixedTime) {
@@ -29,11 +45,8 @@ LogSession::LogSession(const LogOptions& options, Regional regional, std::FILE* 
         m_dateTimeText = m_regional.DateTimeText(m_clock.Local());
         m_nextTick = m_clock.Steady() + kTimerInterval;
     }
-    if (!options.RecordsPath.empty()) m_records = std::make_unique<LogFileWriter>(options.RecordsPath);
-    if (!options.RawPath.empty()) m_raw = std::make_unique<LogFileWriter>(options.RawPath);
-    if (m_records) m_records->WriteLine(CsvHeader);
-    WriteOut(CsvHeader);
-    FlushOut();
+    if (m_records && m_records->Fresh()) m_records->WriteLine(CsvHeader);
+    if (m_echo) m_echo->Line(CsvHeader);
 }
 
 void LogSession::Tick()
@@ -51,15 +64,13 @@ void LogSession::Feed(std::span<const std::uint8_t> bytes)
 {
     Tick();
     for (const std::uint8_t byte : bytes) m_monitor.ProcessFrameByte(byte);
-    FlushOut();
 }
 
 void LogSession::Finish()
 {
     if (m_records) m_records->Close();
     if (m_raw) m_raw->Close();
-    WriteOut("Frames: " + std::to_string(m_monitor.FrameCount()));
-    FlushOut();
+    if (m_echo) m_echo->Last("Frames: " + std::to_string(m_monitor.FrameCount()));
 }
 
 std::size_t LogSession::Unmappable() const
@@ -85,22 +96,7 @@ void LogSession::AppendRawLog(std::string_view line)
 void LogSession::AppendRecordLog(std::string_view line)
 {
     if (m_records) m_records->WriteLine(line);
-    WriteOut(line);
-}
-
-void LogSession::WriteOut(std::string_view line)
-{
-    if (m_out == nullptr) return;
-    if (std::fwrite(line.data(), 1, line.size(), m_out) != line.size() || std::fputc('\n', m_out) == EOF) {
-        throw FileError(std::string("cannot write standard output: ") + std::strerror(errno));
-    }
-}
-
-void LogSession::FlushOut()
-{
-    if (m_out != nullptr && std::fflush(m_out) != 0) {
-        throw FileError(std::string("cannot write standard output: ") + std::strerror(errno));
-    }
+    if (m_echo) m_echo->Line(line);
 }
 
 } // namespace varmio::logger

@@ -1,8 +1,11 @@
 #pragma once
 // The headless logger's side of the monitor: it stands in for the main window's slots, writes the
-// record log and the raw log to files (Windows-1250, CR LF, each line handed to the system as it is
-// logged) and the record log to an output stream (UTF-8), and keeps the date-time text as the
+// record log and the raw log to their files (each line handed to the system as it is logged), shows
+// the record lines on a line sink (standard output, UTF-8), and keeps the date-time text as the
 // window's clock would. Single-threaded: Feed, Finish and the accessors run on one thread.
+
+#include "Echo.h"
+#include "LogFile.h"
 
 #include "varmio/Display.h"
 #include "varmio/Monitor.h"
@@ -12,7 +15,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -25,9 +27,12 @@ namespace varmio::logger {
 struct LogOptions {
     bool All = false;                     // the change-only box cleared: log every frame
     std::optional<std::string> Timestamp; // fixed date-time text in place of the clock's
-    std::string RecordsPath;              // record log file; empty: none
-    std::string RawPath;                  // raw log file; empty: none
 };
+
+// Why `text` cannot stand in for the clock's date and time, empty when it can. It fills the record
+// log's Date and Time columns, so it is a date and a time separated by "; " as the clock's text is,
+// with no other ";" and no control character (a line break would split the line).
+std::string TimestampProblem(std::string_view text);
 
 // The clock the date-time text comes from; the tests put in their own.
 struct Clock {
@@ -43,15 +48,15 @@ struct Clock {
 
 class LogSession final : public IDisplay {
 public:
-    // Creates the log files (throws FileError) and writes the CSV header to the record log file
-    // and to `out` (standard output; null for none).
-    LogSession(const LogOptions& options, Regional regional, std::FILE* out, Clock clock = {});
+    // Writes the CSV header to the record log file (unless it continues an earlier log) and to `echo`
+    // (null for none). Throws FileError.
+    LogSession(const LogOptions& options, Regional regional, LogFiles files, LineSink* echo, Clock clock = {});
 
-    // Processes received bytes in order, after bringing the date-time text up to date; the record
-    // lines logged reach `out` before it returns. Throws FileError when a file or `out` cannot be
-    // written.
+    // Processes received bytes in order, after bringing the date-time text up to date; the lines
+    // logged are in the files, and given to `echo`, before it returns. Throws FileError when a file
+    // cannot be written.
     void Feed(std::span<const std::uint8_t> bytes);
-    // Closes the files and writes the summary line "Frames: N" to `out`. Throws FileError.
+    // Closes the files and gives the summary line "Frames: N" to `echo`. Throws FileError.
     void Finish();
 
     std::int64_t FrameCount() const { return m_monitor.FrameCount(); }
@@ -69,16 +74,14 @@ public:
 
 private:
     void Tick();
-    void WriteOut(std::string_view line);
-    void FlushOut();
 
     bool m_all;
     bool m_fixedTime;
     Regional m_regional;
-    std::FILE* m_out;
     Clock m_clock;
-    std::unique_ptr<LogFileWriter> m_records;
-    std::unique_ptr<LogFileWriter> m_raw;
+    std::unique_ptr<LogFile> m_records;
+    std::unique_ptr<LogFile> m_raw;
+    LineSink* m_echo;
     std::string m_dateTimeText;
     std::chrono::steady_clock::time_point m_nextTick;
     std::array<std::array<bool, 8>, 2> m_checks{};

@@ -26,7 +26,7 @@ PortLogger::PortLogger(const std::string& portName, const LineSpeed& speed, cpor
     ApplyMonitorPortSettings(m_port);
     ApplyLineSpeed(m_port, speed);
     m_port.SetPort(portName);
-    m_port.SetOnRxChar([this](cport::TObject*, std::int32_t) { ReadWaiting(); });
+    m_port.SetOnRxChar([this](cport::TObject*, std::int32_t) { ReadWaiting(false); });
     try {
         m_port.OpenPort();
     } catch (const std::exception& e) {
@@ -43,14 +43,19 @@ PortLogger::~PortLogger()
     }
 }
 
-void PortLogger::ReadWaiting()
+void PortLogger::ReadWaiting(bool atStop)
 {
     if (m_session == nullptr || m_failure) return; // not running: the bytes wait for Run
     try {
-        // Everything waiting, however much; a read returns at once with what is there.
-        while (const std::int32_t got = m_port.ReadData(m_buffer.data(), static_cast<std::int32_t>(m_buffer.size()))) {
+        // Everything waiting, however much; a read returns at once with what is there. A stop is
+        // looked at between reads: a stream that comes as fast as it is read never runs dry.
+        std::size_t taken = 0;
+        while (atStop ? taken < kStopReadLimit : !m_stopping.load()) {
+            const std::int32_t got = m_port.ReadData(m_buffer.data(), static_cast<std::int32_t>(m_buffer.size()));
+            if (got <= 0) break;
             m_session->Feed(std::span(m_buffer.data(), static_cast<std::size_t>(got)));
             m_received += static_cast<std::uint64_t>(got);
+            taken += static_cast<std::size_t>(got);
         }
     } catch (...) {
         Fail(std::current_exception());
@@ -78,8 +83,8 @@ void PortLogger::Run(LogSession& session)
         ~Restore() { cport::SetApplicationExceptionHandler(std::move(handler)); }
     } restore{std::move(previous)};
 
-    ReadWaiting(); // bytes that came before Run
-    if (m_loop.Run() == kStopped && !m_failure) ReadWaiting(); // what came in up to the stop
+    ReadWaiting(false); // bytes that came before Run
+    if (m_loop.Run() == kStopped && !m_failure) ReadWaiting(true); // what came in up to the stop
     m_session = nullptr;
     try {
         m_port.ClosePort();

@@ -5,8 +5,8 @@
 // Unlike the window, which takes at most 33 bytes per receive event, the logger takes all that is
 // waiting: it has no window buffer to respect and must keep up with a stream that nothing paces.
 //
-// Threads: construct, Run and destroy on the main thread; RequestStop from anywhere, a signal
-// handler included.
+// Threads: construct, Run and destroy on the main thread; RequestStop from any thread (not from a
+// signal handler: the loop's quit takes a lock).
 
 #include "ByteSource.h"
 #include "LogSession.h"
@@ -15,6 +15,7 @@
 #include "varmio/MonitorPort.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -31,13 +32,20 @@ public:
     PortLogger(const PortLogger&) = delete;
     PortLogger& operator=(const PortLogger&) = delete;
 
-    // Feeds every received byte to `session` until RequestStop, then feeds what is still waiting and
-    // closes the port. Throws SourceError "lost port NAME: <why>" when the port fails (it went away,
+    // Feeds every received byte to `session` until RequestStop, then feeds what is still waiting (at
+    // most kStopReadLimit bytes, so that a stream nothing paces cannot hold up the stop) and closes
+    // the port. Throws SourceError "lost port NAME: <why>" when the port fails (it went away,
     // say) and what the session throws (FileError); the port is closed then as well, and every
     // byte received before the failure has been fed.
     void Run(LogSession& session);
-    // Ends Run. Async-signal-safe.
-    void RequestStop() noexcept { m_loop.Quit(kStopped); }
+    static constexpr std::size_t kStopReadLimit = 1024 * 1024;
+
+    // Ends Run.
+    void RequestStop()
+    {
+        m_stopping = true;
+        m_loop.Quit(kStopped);
+    }
 
     // Bytes fed so far.
     std::uint64_t BytesReceived() const { return m_received; }
@@ -46,7 +54,7 @@ private:
     static constexpr int kStopped = 0;
     static constexpr int kFailed = 1;
 
-    void ReadWaiting();
+    void ReadWaiting(bool atStop);
     void Fail(std::exception_ptr error);
 
     cport::THeadlessEventLoop m_loop;
@@ -54,6 +62,7 @@ private:
     LogSession* m_session = nullptr;
     std::exception_ptr m_failure;
     std::uint64_t m_received = 0;
+    std::atomic<bool> m_stopping{false};
     std::array<std::uint8_t, 64 * 1024> m_buffer{};
 };
 

@@ -1,27 +1,43 @@
 // varmio-log: the monitor without a window. Feeds bytes to the monitor core and writes the record
-// log and the raw log as the window would save them, printing each record line as it is logged.
-// The bytes come from a file (a replay), from a serial port, or from the built-in demo relay; a port
-// is logged until Ctrl-C or SIGTERM, which close it and the files cleanly.
+// log and the raw log as the window would save them, showing each record line on standard output.
+// The bytes come from a file (a replay), from a serial port, or from the built-in demo relay; SIGINT
+// (Ctrl-C), SIGTERM and SIGHUP end the logging cleanly, with complete files and the summary.
+//
+// The files are the record and the user's files are not ours: outputs that would overwrite the input
+// or each other are refused before anything is opened for writing, a run that cannot start leaves
+// existing files as they were, and standard output never holds up the files.
 
 #include "ByteSource.h"
+#include "Echo.h"
+#include "LogFile.h"
 #include "LogSession.h"
 #include "PortLogger.h"
+#include "StopSignals.h"
 
+#include "cport/NetPort.h"
 #include "cport/NetPort.h"
 #include "varmio/DemoRelay.h"
 
 #include <CLI/CLI.hpp>
 
 #include <array>
-#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <poll.h>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+
+using namespace varmio::logger;
 
 constexpr const char* kProgram = "varmio-log";
 constexpr int kExitFailure = 1;
@@ -33,95 +49,166 @@ int Fail(const std::string& message, int code)
     return code;
 }
 
-std::atomic<varmio::logger::PortLogger*> g_portLogger{nullptr};
+// What the command line asks for.
+struct Settings {
+    std::string Replay;
+    std::string Port;
+    bool Demo = false;
+    varmio::LineSpeed Speed;
+    LogOptions Log;
+    OutputRequest Outputs;
+    bool Quiet = false;
+};
 
-extern "C" void OnStopSignal(int)
+// Standard descriptors that are closed are taken by /dev/null, so that no file opened later becomes
+// "standard output" by accident. Returns whether standard input was closed.
+bool OccupyStandardDescriptors()
 {
-    if (varmio::logger::PortLogger* logger = g_portLogger.load()) logger->RequestStop();
+    bool inputClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        if (fd == 0) inputClosed = true;
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return inputClosed;
 }
 
-// Ctrl-C and SIGTERM end the logging of a port cleanly, on whichever thread they land.
-void HandleStopSignals()
+// Logs from `feed` into the files and the echo, then closes everything and reports. What `feed`
+// throws is thrown on after the files are closed complete and the echo has written what it holds.
+int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSignals& signals,
+        const std::function<void(LogSession&)>& feed)
 {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
-}
+    LogFiles files = OpenLogFiles(settings.Outputs, inputs);
+    std::unique_ptr<StdoutEcho> echo;
+    if (settings.Outputs.EchoToStdout) echo = std::make_unique<StdoutEcho>(STDOUT_FILENO);
+    LogSession session(settings.Log, varmio::Regional::FromEnvironment(), std::move(files), echo.get());
 
-void Report(const varmio::logger::LogSession& session)
-{
+    std::exception_ptr failure;
+    try {
+        feed(session);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    try {
+        session.Finish();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    int code = 0;
+    if (echo) {
+        // A reader that stalls for good is given up on at a further stop signal.
+        echo->Drain(signals.Fd());
+        if (const std::uint64_t dropped = echo->Dropped(); dropped > 0) {
+            std::fprintf(stderr,
+                         "%s: %llu lines were not shown on standard output, which did not keep up (the files "
+                         "have them all)\n",
+                         kProgram, static_cast<unsigned long long>(dropped));
+        }
+        if (const int error = echo->Error(); error != 0) {
+            code = Fail(std::string("standard output: ") + std::strerror(error), kExitFailure);
+        }
+    }
     if (const std::size_t unmappable = session.Unmappable(); unmappable > 0) {
         std::fprintf(stderr, "%s: %zu characters that Windows-1250 cannot hold were written as \"?\"\n", kProgram,
                      unmappable);
     }
+    if (failure) std::rethrow_exception(failure);
+    return code;
+}
+
+// Replays the file until its end or a stop signal.
+int LogReplay(const Settings& settings, StopSignals& signals)
+{
+    // The input first, so that an unreadable one leaves existing output files alone.
+    FileSource source(settings.Replay);
+    return Log(settings, {{"the input (" + source.Name() + ")", source.Info()}}, signals, [&](LogSession& session) {
+        std::array<std::uint8_t, 64 * 1024> buffer;
+        pollfd waits[2] = {{source.Fd(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
+        for (;;) {
+            if (::poll(waits, 2, -1) < 0 && errno != EINTR) throw SourceError(std::strerror(errno));
+            if ((waits[1].revents & POLLIN) != 0 && signals.Take() != 0) return;
+            if (waits[0].revents == 0) continue;
+            const std::size_t got = source.Read(buffer);
+            if (got == 0) return;
+            session.Feed(std::span(buffer.data(), got));
+        }
+    });
 }
 
 // Logs the port until a stop signal or a failure.
-int LogPort(const std::string& portName, const varmio::LineSpeed& speed, const varmio::logger::LogOptions& options)
+int LogPort(const std::string& portName, const Settings& settings, StopSignals& signals)
 {
-    using namespace varmio::logger;
     // The port first, so that one that does not open leaves existing output files alone.
-    PortLogger logger(portName, speed);
-    g_portLogger = &logger;
-    struct Forget {
-        ~Forget() { g_portLogger = nullptr; }
-    } forget; // before the logger goes, however this ends
-    HandleStopSignals();
-    LogSession session(options, varmio::Regional::FromEnvironment(), stdout);
-    try {
+    PortLogger logger(portName, settings.Speed);
+    return Log(settings, {}, signals, [&](LogSession& session) {
+        const StopSignalWatch watch(signals, [&] { logger.RequestStop(); });
         logger.Run(session);
-    } catch (...) {
-        // The lines logged so far are kept: the files are closed complete before the error is told.
-        try {
-            session.Finish();
-        } catch (...) {
-        }
-        throw;
-    }
-    session.Finish();
-    Report(session);
-    return 0;
+    });
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    using namespace varmio::logger;
+    const bool inputClosed = OccupyStandardDescriptors();
+    // Before any thread starts: stop signals become events to wait on.
+    std::optional<StopSignals> signals;
+    try {
+        signals.emplace();
+    } catch (const std::exception& e) {
+        return Fail(e.what(), kExitFailure);
+    }
+    // A reader of standard output that goes away, or a file size limit, is an error to report, not
+    // the end of the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 
     CLI::App app("Logs OpenTherm relay traffic without a window: the record log (CSV) and the raw frame "
                  "log, as the monitor keeps them.",
                  kProgram);
-    std::string replay;
-    std::string port;
-    bool demo = false;
+    Settings settings;
     std::string baud;
-    LogOptions options;
     std::string timestamp;
+
+    // Where the bytes come from.
     auto* replayOption =
-        app.add_option("--replay", replay, "Feed every byte of FILE to the monitor, in order (\"-\": standard input)")
+        app.add_option("--replay", settings.Replay,
+                       "Feed every byte of FILE to the monitor, in order (\"-\": standard input)")
             ->option_text("FILE");
     auto* portOption =
-        app.add_option("--port", port,
+        app.add_option("--port", settings.Port,
                        "Log the serial port NAME (\"ttyUSB0\" under /dev, or a path; socket://HOST:PORT for a "
                        "raw TCP serial bridge, rfc2217://HOST:PORT for one that takes line settings) with the "
                        "monitor's line settings until Ctrl-C")
             ->option_text("NAME");
-    auto* demoOption =
-        app.add_flag("--demo", demo, "Log the built-in demo relay (a simulated thermostat and boiler) until Ctrl-C");
+    auto* demoOption = app.add_flag(
+        "--demo", settings.Demo, "Log the built-in demo relay (a simulated thermostat and boiler) until Ctrl-C");
     app.add_option("--baud", baud, "Line speed of the port in bits per second (default 19200)")
         ->option_text("RATE")
         ->excludes(replayOption);
     replayOption->excludes(portOption)->excludes(demoOption);
     portOption->excludes(demoOption);
-    app.add_option("--records", options.RecordsPath,
-                   "Write the record log to FILE (Windows-1250, CR LF, header first), line by line")
+
+    // Where the lines go.
+    app.add_option("--records", settings.Outputs.RecordsPath,
+                   "Write the record log to FILE (Windows-1250, CR LF, header first), line by line "
+                   "(\"-\": standard output)")
         ->option_text("FILE");
-    app.add_option("--raw", options.RawPath, "Write the raw frame log to FILE (Windows-1250, CR LF), line by line")
+    app.add_option("--raw", settings.Outputs.RawPath,
+                   "Write the raw frame log to FILE (Windows-1250, CR LF), line by line (\"-\": standard output)")
         ->option_text("FILE");
-    app.add_flag("--all", options.All, "Log a record line for every frame, not only for changed records");
-    app.add_option("--timestamp", timestamp, "Use TEXT as the date and time of every line instead of the clock")
+    app.add_flag("--append", settings.Outputs.Append,
+                 "Continue existing log files instead of replacing them (the header only in a new or empty one)");
+    app.add_flag("--quiet", settings.Quiet, "Do not show the record lines and the summary on standard output");
+
+    // What the lines say.
+    app.add_flag("--all", settings.Log.All, "Log a record line for every frame, not only for changed records");
+    app.add_option("--timestamp", timestamp,
+                   "Use TEXT (\"DATE; TIME\") as the date and time of every line instead of the clock")
         ->option_text("TEXT");
 
     try {
@@ -133,32 +220,38 @@ int main(int argc, char** argv)
     }
     if (app.count("--replay") + app.count("--port") + app.count("--demo") == 0)
         return Fail("one of --replay, --port and --demo is required (see --help)", kExitUsage);
-    if (std::string problem; cport::IsNetPortName(port) && !cport::ParseNetPortName(port, &problem))
+    if (std::string problem;
+        cport::IsNetPortName(settings.Port) && !cport::ParseNetPortName(settings.Port, &problem))
         return Fail("--port: " + problem, kExitUsage);
-    if (app.count("--timestamp") > 0) options.Timestamp = timestamp;
-    varmio::LineSpeed speed;
+    if (app.count("--timestamp") > 0) {
+        if (const std::string problem = varmio::logger::TimestampProblem(timestamp); !problem.empty())
+            return Fail("--timestamp: the text " + problem + " (see --help)", kExitUsage);
+        settings.Log.Timestamp = timestamp;
+    }
     if (!baud.empty()) {
         const std::optional<varmio::LineSpeed> parsed = varmio::ParseLineSpeed(baud);
         if (!parsed) return Fail("--baud: \"" + baud + "\" is not a line speed (see --help)", kExitUsage);
-        speed = *parsed;
+        settings.Speed = *parsed;
     }
+    const bool recordsToStdout = settings.Outputs.RecordsPath == "-";
+    const bool rawToStdout = settings.Outputs.RawPath == "-";
+    if (recordsToStdout && rawToStdout)
+        return Fail("--records and --raw cannot both be standard output (see --help)", kExitUsage);
+    // Standard output carrying a log shows nothing else.
+    settings.Outputs.EchoToStdout = !settings.Quiet && !recordsToStdout && !rawToStdout;
 
     try {
-        if (demo) {
+        if (settings.Demo) {
             const varmio::DemoRelay relay;
-            return LogPort(relay.PortName(), speed, options);
+            return LogPort(relay.PortName(), settings, *signals);
         }
-        if (app.count("--port") > 0) return LogPort(port, speed, options);
-        // The input first, so that an unreadable one leaves existing output files alone.
-        std::unique_ptr<ByteSource> source = std::make_unique<FileSource>(replay);
-        LogSession session(options, varmio::Regional::FromEnvironment(), stdout);
-        std::array<std::uint8_t, 64 * 1024> buffer;
-        while (const std::size_t got = source->Read(buffer)) session.Feed(std::span(buffer.data(), got));
-        session.Finish();
-        Report(session);
-        return 0;
+        if (app.count("--port") > 0) return LogPort(settings.Port, settings, *signals);
+        if (settings.Replay == "-" && inputClosed)
+            return Fail(std::string("cannot read standard input: ") + std::strerror(EBADF), kExitFailure);
+        return LogReplay(settings, *signals);
+    } catch (const OutputClash& e) {
+        return Fail(e.what(), kExitUsage);
     } catch (const std::exception& e) {
-        std::fflush(stdout);
         return Fail(e.what(), kExitFailure);
     }
 }

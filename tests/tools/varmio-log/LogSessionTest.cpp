@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -15,25 +14,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// An output stream whose text the test can read.
-class CapturedOutput {
+// The echo's lines, as standard output would show them.
+class CapturedOutput final : public LineSink {
 public:
-    CapturedOutput() : m_file(std::tmpfile()) {}
-    ~CapturedOutput() { std::fclose(m_file); }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-    std::FILE* File() const { return m_file; }
-    std::string Text() const
-    {
-        std::fflush(m_file);
-        std::rewind(m_file);
-        std::string text;
-        for (int c; (c = std::fgetc(m_file)) != EOF;) text += static_cast<char>(c);
-        return text;
-    }
+    void Line(std::string_view line) override { m_text.append(line).append("\n"); }
+    void Last(std::string_view line) override { Line(line); }
+    const std::string& Text() const { return m_text; }
 
 private:
-    std::FILE* m_file;
+    std::string m_text;
 };
 
 // A clock the test moves by hand; each local reading is the minute 13:05 and the steady time's
@@ -63,7 +52,7 @@ TEST(LogSessionTest, LinesReachTheOutputWhenFeedReturns)
     LogOptions options;
     options.Timestamp = "T";
     options.All = true;
-    LogSession session(options, Regional{}, out.File());
+    LogSession session(options, Regional{}, {}, &out);
     session.Feed(std::span(kFlowPacket).first(5));
     EXPECT_EQ(out.Text(), std::string(CsvHeader) + "\n");
     session.Feed(std::span(kFlowPacket).subspan(5));
@@ -82,7 +71,7 @@ TEST(LogSessionTest, ClockIsReadAtStartAndAgainOnEachSecondBeat)
     options.All = true;
     Regional regional;
     regional.ShortDateFormat = "%-d.%-m.%Y";
-    LogSession session(options, regional, out.File(), clock.Make());
+    LogSession session(options, regional, {}, &out, clock.Make());
     EXPECT_EQ(session.DateTimeText(), "7.12.2026; 13:05:10");
 
     clock.steady += 999ms; // before the first beat
@@ -116,7 +105,7 @@ TEST(LogSessionTest, FixedTimestampNeverReadsTheClock)
     clock.Steady = []() -> std::chrono::steady_clock::time_point { throw std::logic_error("clock read"); };
     LogOptions options;
     options.Timestamp = "";
-    LogSession session(options, Regional{}, nullptr, clock);
+    LogSession session(options, Regional{}, {}, nullptr, clock);
     session.Feed(kFlowPacket);
     EXPECT_EQ(session.DateTimeText(), "");
     EXPECT_EQ(session.FrameCount(), 1);
