@@ -77,4 +77,74 @@ bool CaptureReplay::Next(TimedBytes& out)
     return true;
 }
 
+CaptureFileReplay::CaptureFileReplay(const std::string& path, bool loop) : m_path(path), m_loop(loop)
+{
+    m_chunk.reserve(kChunkBytes);
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (m_fd < 0)
+        ThrowUnreadable(path, errno);
+    try {
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0)
+            Fail(errno);
+        if (S_ISDIR(info.st_mode))
+            Fail(EISDIR);
+        if (!Fill())
+            throw CaptureError("capture \"" + path + "\" is empty");
+        if (loop && ::lseek(m_fd, 0, SEEK_CUR) < 0)
+            throw CaptureError("capture \"" + path + "\" cannot be replayed over and over: it cannot be read again from "
+                               "its start");
+    } catch (...) {
+        ::close(m_fd);
+        throw;
+    }
+}
+
+CaptureFileReplay::~CaptureFileReplay() { ::close(m_fd); }
+
+void CaptureFileReplay::Fail(int error) const { ThrowUnreadable(m_path, error); }
+
+bool CaptureFileReplay::Fill()
+{
+    m_chunk.resize(kChunkBytes);
+    m_at = 0;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, m_chunk.data(), m_chunk.size());
+        if (n >= 0) {
+            m_chunk.resize(static_cast<std::size_t>(n));
+            return n > 0;
+        }
+        if (errno != EINTR)
+            Fail(errno);
+    }
+}
+
+bool CaptureFileReplay::Next(TimedBytes& out)
+{
+    std::size_t count = 0;
+    bool rewound = false;
+    while (count < m_run.size()) {
+        if (m_at == m_chunk.size() && !Fill()) {
+            if (count > 0)
+                break; // the pass's last run, shorter
+            // The end of a pass: the next begins at the file's start. A file that has nothing from
+            // its start on any more (emptied meanwhile) ends the replay instead of spinning.
+            if (!m_loop || rewound)
+                return false;
+            if (::lseek(m_fd, 0, SEEK_SET) < 0)
+                Fail(errno);
+            rewound = true;
+            continue;
+        }
+        const std::size_t take = std::min(m_run.size() - count, m_chunk.size() - m_at);
+        std::copy_n(m_chunk.begin() + static_cast<std::ptrdiff_t>(m_at), take, m_run.begin() + static_cast<std::ptrdiff_t>(count));
+        m_at += take;
+        count += take;
+    }
+    out.Bytes = std::span<const std::uint8_t>(m_run.data(), count);
+    out.At = std::chrono::duration_cast<std::chrono::microseconds>(CaptureReplay::kPacketInterval * m_runIndex);
+    ++m_runIndex;
+    return true;
+}
+
 } // namespace varmio::relaysim

@@ -101,11 +101,11 @@ void PseudoTerminal::Watch(std::uint32_t mask)
         Fail(errno, "cannot watch " + m_devicePath);
 }
 
-void PseudoTerminal::MakeLink(const std::string& linkPath)
+void PseudoTerminal::MakeLink(const std::string& linkPath, bool replace)
 {
     const auto failLink = [&](int error) { Fail(error, "cannot make the link \"" + linkPath + "\""); };
     if (::symlink(m_devicePath.c_str(), linkPath.c_str()) != 0) {
-        if (errno != EEXIST)
+        if (errno != EEXIST || !replace)
             failLink(errno);
         struct stat info {};
         if (::lstat(linkPath.c_str(), &info) != 0)

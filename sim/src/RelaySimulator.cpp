@@ -27,7 +27,7 @@ constexpr std::chrono::milliseconds kDrainCheck{250};
 std::unique_ptr<IByteSource> MakeSource(const RelayOptions& options)
 {
     if (options.ReplayFile)
-        return std::make_unique<CaptureReplay>(LoadCapture(*options.ReplayFile), options.Loop);
+        return std::make_unique<CaptureFileReplay>(*options.ReplayFile, options.Loop);
     return std::make_unique<Conversation>(options.Seed, options.StartTimeOfDay);
 }
 
@@ -52,7 +52,7 @@ RelaySimulator::RelaySimulator(std::unique_ptr<IByteSource> source, const RelayO
     } else {
         auto device = std::make_unique<PseudoTerminal>();
         if (!options.LinkPath.empty())
-            device->MakeLink(options.LinkPath);
+            device->MakeLink(options.LinkPath, options.ForceLink);
         m_device = std::move(device);
     }
     m_stopSignal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::uint8_t> Replayed(CaptureReplay& replay, std::size_t maxRuns, std::vector<std::chrono::microseconds>* times = nullptr)
+std::vector<std::uint8_t> Replayed(IByteSource& replay, std::size_t maxRuns, std::vector<std::chrono::microseconds>* times = nullptr)
 {
     std::vector<std::uint8_t> bytes;
     TimedBytes run;
@@ -62,6 +62,31 @@ TEST(CaptureReplay, ALoopStartsOverWithTimeRunningOn)
     EXPECT_TRUE(replay.Endless());
 }
 
+TEST(CaptureReplay, AFileIsStreamedInChunksAsTheSameRuns)
+{
+    // Longer than a chunk and not a whole number of packets, so runs straddle the chunks' edges.
+    std::vector<std::uint8_t> capture;
+    while (capture.size() < CaptureFileReplay::kChunkBytes * 2 + 3)
+        capture.insert(capture.end(), {0x35, 0x35, 0x35, 4, 25, static_cast<std::uint8_t>(capture.size()), 0x80});
+    capture.resize(CaptureFileReplay::kChunkBytes * 2 + 3);
+    const varmio::test::TempDir temp;
+    const std::string file = temp / "capture.bin";
+    ASSERT_TRUE(varmio::test::WriteFile(file, std::string(capture.begin(), capture.end())));
+
+    for (const bool loop : {false, true}) {
+        CaptureReplay inMemory(capture, loop);
+        CaptureFileReplay streamed(file, loop);
+        std::vector<std::chrono::microseconds> memoryTimes, streamedTimes;
+        const std::size_t runs = 3 * capture.size() / kPacketSize;
+        EXPECT_EQ(Replayed(streamed, runs, &streamedTimes), Replayed(inMemory, runs, &memoryTimes)) << loop;
+        EXPECT_EQ(streamedTimes, memoryTimes);
+        EXPECT_EQ(streamed.Endless(), loop);
+    }
+    // An endless device: runs keep coming, never more than a chunk held.
+    CaptureFileReplay zeros("/dev/zero", true);
+    EXPECT_EQ(Replayed(zeros, 100000), std::vector<std::uint8_t>(100000 * kPacketSize, 0));
+}
+
 TEST(CaptureReplay, UnusableCapturesAreRefusedWithTheReason)
 {
     EXPECT_THROW(CaptureReplay({}, true), CaptureError);
@@ -80,6 +105,23 @@ TEST(CaptureReplay, UnusableCapturesAreRefusedWithTheReason)
     expectMessage(dir, "Is a directory");
     std::ofstream(dir / "empty.bin").close();
     expectMessage(dir / "empty.bin", "empty");
+    // The same reasons from the streamed replay, and a pipe that cannot be looped.
+    for (const auto& [path, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
+             {dir / "missing.bin", "No such file"}, {dir, "Is a directory"}, {dir / "empty.bin", "empty"}}) {
+        try {
+            CaptureFileReplay replay(path.string(), false);
+            ADD_FAILURE() << path << " was accepted";
+        } catch (const CaptureError& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+        }
+    }
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], "\x35", 1), 1);
+    const std::string pipePath = "/proc/self/fd/" + std::to_string(ends[0]);
+    EXPECT_THROW(CaptureFileReplay(pipePath, true), CaptureError);
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST(CaptureReplay, LoadsARealCaptureWhole)

@@ -239,6 +239,9 @@ TEST(RelaySimulator, TheLinkPointsToTheDeviceWhileItRuns)
     std::filesystem::create_symlink("/dev/pts/nonexistent", link); // left over from an earlier run
     RelayOptions options = WithSpeed(1.0);
     options.LinkPath = link.string();
+    EXPECT_THROW(RelaySimulator{options}, std::system_error) << "replaced without being asked to";
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), "/dev/pts/nonexistent");
+    options.ForceLink = true;
     {
         RelaySimulator sim(options);
         EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.DevicePath());
@@ -246,7 +249,7 @@ TEST(RelaySimulator, TheLinkPointsToTheDeviceWhileItRuns)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << "link left behind";
 
     std::ofstream(link) << "keep me";
-    EXPECT_THROW(RelaySimulator{options}, std::system_error);
+    EXPECT_THROW(RelaySimulator{options}, std::system_error) << "a file is never replaced";
     std::string kept;
     std::getline(std::ifstream(link), kept);
     EXPECT_EQ(kept, "keep me");

@@ -115,7 +115,6 @@ TEST_F(LoggerFilesTest, AppendContinuesExistingLogsWithTheHeaderOnlyInANewOrEmpt
     ASSERT_TRUE(WriteFile(input, capture));
     ASSERT_TRUE(WriteFile(dir / "empty.csv", ""));
     const reference::Logs once = reference::Replay(Bytes(capture), kStamp, true);
-    const reference::Logs twice = reference::Replay(Bytes(capture + capture), kStamp, true);
     for (int run = 0; run < 2; ++run) {
         const Result r = LoggerProcess(dir, {"--replay", input, "--all", "--timestamp", kStamp, "--append", "--quiet",
                                              "--records", dir / "r.csv", "--raw", dir / "w.log"})
@@ -124,7 +123,8 @@ TEST_F(LoggerFilesTest, AppendContinuesExistingLogsWithTheHeaderOnlyInANewOrEmpt
         EXPECT_EQ(r.out, "");
     }
     EXPECT_TRUE(ReadFile(dir / "w.log") == once.Raw + once.Raw);
-    EXPECT_TRUE(ReadFile(dir / "r.csv") == twice.Records) << "one header, then both runs' lines";
+    const std::string lines = once.Records.substr(once.Records.find("\r\n") + 2);
+    EXPECT_TRUE(ReadFile(dir / "r.csv") == once.Records + lines) << "one header, then both runs' lines";
     ASSERT_EQ(LoggerProcess(dir, {"--replay", input, "--all", "--timestamp", kStamp, "--append", "--records",
                                   dir / "empty.csv"})
                   .Wait()

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,7 +87,7 @@ TEST_F(LoggerPortTest, PortThatGoesAwayEndsTheLoggerWithOneLineAndKeepsWhatWasLo
 
 TEST_F(LoggerPortTest, StopSignalsCloseThePortAndLeaveCompleteLogs)
 {
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         TempDir round; // fresh files: a check must never see the last round's
         // A fast endless conversation, so that the signal lands while bytes are flowing.
@@ -115,6 +116,61 @@ TEST_F(LoggerPortTest, StopSignalsCloseThePortAndLeaveCompleteLogs)
         ::kill(again.Pid(), SIGTERM);
         EXPECT_EQ(again.Wait().exitCode, 0);
     }
+}
+
+TEST_F(LoggerPortTest, StopSignalsAtRandomMomentsOfAnUnpacedStreamEndTheLoggerWithWholeLines)
+{
+    // The stream: a capture sent as fast as the logger takes it. What the files must
+    // be a prefix of: the logger's replay of the same bytes.
+    const std::string capture = ReadFile(Capture("atagone_cvlog.bin"));
+    ASSERT_TRUE(test::WriteFile(dir / "stream.bin", capture));
+    const std::vector<std::string> logs = {"--all", "--timestamp", kStamp, "--quiet"};
+    auto with = [&](std::vector<std::string> args, const TempDir& where) {
+        args.insert(args.end(), logs.begin(), logs.end());
+        for (const std::string& a : {std::string("--records"), where / "r.csv", std::string("--raw"), where / "w.log"})
+            args.push_back(a);
+        return args;
+    };
+    ASSERT_EQ(LoggerProcess(dir, with({"--replay", dir / "stream.bin"}, dir)).Wait().exitCode, 0);
+    const std::string wholeRaw = ReadFile(dir / "w.log");
+    const std::string wholeRecords = ReadFile(dir / "r.csv");
+
+    std::mt19937 rng(20261208);
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    std::chrono::steady_clock::duration slowest{};
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const TempDir files;
+        relaysim::RelayOptions options;
+        options.ReplayFile = dir / "stream.bin";
+        options.Speed = relaysim::Pacer::kUnpaced;
+        relaysim::RelaySimulator relay(options);
+        relay.Start();
+        LoggerProcess logger(files, with({"--port", relay.DevicePath()}, files));
+        // A random moment while the stream flows: once the raw log has grown to a random size.
+        const auto grown = static_cast<std::uintmax_t>(1 + rng() % (wholeRaw.size() * 9 / 10));
+        ASSERT_TRUE(Eventually([&] {
+            std::error_code ec;
+            return std::filesystem::file_size(files / "w.log", ec) >= grown && !ec;
+        })) << ReadFile(files / "w.log").size() << " of " << grown << " bytes; relay state "
+            << static_cast<int>(relay.State()) << ", sent " << relay.BytesSent() << "; logger: "
+            << logger.ChildProcess::Wait(std::chrono::milliseconds(0)) << " " << ReadFile(files / "stderr");
+        const auto signalled = std::chrono::steady_clock::now();
+        logger.Signal(signals[rng() % 3]);
+        const int exitCode = logger.ChildProcess::Wait(std::chrono::seconds(10)); // one that hangs fails here
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - signalled);
+        relay.Stop();
+
+        ASSERT_EQ(exitCode, 0) << ReadFile(files / "stderr");
+        const std::string raw = ReadFile(files / "w.log");
+        const std::string records = ReadFile(files / "r.csv");
+        EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
+        EXPECT_TRUE(wholeRaw.compare(0, raw.size(), raw) == 0) << "the raw log is not a prefix of the replay's";
+        EXPECT_TRUE(wholeRecords.compare(0, records.size(), records) == 0) << "nor is the record log";
+        EXPECT_EQ(Lines(records), Lines(raw) + 1) << "the two files end at different frames";
+    }
+    RecordProperty("slowest_stop_ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()));
 }
 
 TEST_F(LoggerPortTest, DemoLogsTheBuiltInConversationUntilStopped)

@@ -34,9 +34,10 @@ public:
     // The device's path, /dev/pts/N.
     const std::string& DevicePath() const override { return m_devicePath; }
 
-    // Makes `linkPath` a symbolic link to the device; an old symbolic link there is replaced, anything
-    // else is left alone and the call throws std::system_error.
-    void MakeLink(const std::string& linkPath);
+    // Makes `linkPath` a symbolic link to the device. Anything already there is left alone and the call
+    // throws std::system_error (EEXIST); with `replace`, an existing symbolic link (a link another
+    // simulator made, say) is replaced, but a file or folder never.
+    void MakeLink(const std::string& linkPath, bool replace = false);
     const std::string& LinkPath() const { return m_linkPath; }
 
     // Descriptors to wait on: the master (writable) and the watch (readable when there are notices).

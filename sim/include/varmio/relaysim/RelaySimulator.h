@@ -38,6 +38,7 @@ struct RelayOptions {
     bool Loop = false;                     // replay over and over
     double Speed = 1.0;                    // pacing factor, or Pacer::kUnpaced
     std::string LinkPath;                  // a symbolic link to the device, when not empty
+    bool ForceLink = false;                // an existing symbolic link at LinkPath is replaced
     std::optional<std::uint16_t> TcpPort;  // serve as a raw TCP bridge on 127.0.0.1 (0: a free port)
                                            // instead of a pseudo-terminal; no link then
     std::uint64_t Seed = 1;                // the conversation's seed
