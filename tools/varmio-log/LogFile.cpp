@@ -92,6 +92,14 @@ struct Opening {
 
 void CheckClashes(const std::vector<Opening*>& outputs, const std::vector<InputFile>& inputs, bool echo)
 {
+    struct stat out {};
+    const bool echoInfo = echo && ::fstat(STDOUT_FILENO, &out) == 0;
+    for (const InputFile& input : inputs) {
+        // The echo appended to the file being read would be read again, without end.
+        if (echoInfo && SameFile(out, input.Info))
+            throw OutputClash("standard output is the same file as " + input.Name +
+                              ": it would be written over; nothing was written");
+    }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const Opening& output = *outputs[i];
         for (const InputFile& input : inputs) {
@@ -104,8 +112,7 @@ void CheckClashes(const std::vector<Opening*>& outputs, const std::vector<InputF
                 throw OutputClash(output.Described() + " and " + outputs[j]->Described() +
                                   " are the same file: the two logs would be spliced; nothing was written");
         }
-        struct stat out {};
-        if (echo && !output.IsStdout() && ::fstat(STDOUT_FILENO, &out) == 0 && SameFile(output.info, out))
+        if (echoInfo && !output.IsStdout() && SameFile(output.info, out))
             throw OutputClash(output.Described() + " is standard output as well, which shows the record lines "
                                                    "(--quiet turns that off); nothing was written");
     }

@@ -86,6 +86,9 @@ TEST_F(LoggerFilesTest, OutputsThatWouldOverwriteTheInputOrEachOtherAreRefusedTo
     EXPECT_EQ(echo.exitCode, 2);
     EXPECT_NE(echo.err.find("standard output"), std::string::npos) << echo.err;
     EXPECT_EQ(ReadFile(kept), ""); // the shell's > emptied it, we wrote nothing
+    const Result reread = ChildProcess(VARMIO_LOG_PROGRAM, {"--replay", input}, {"/dev/null", input, dir / "err", true})
+                              .Finish(); // standard output appended to the input: it is emptied first here
+    EXPECT_EQ(reread.exitCode, 2);
     // With the echo off it is an ordinary record log.
     EXPECT_EQ(LoggerProcess(dir, {"--replay", input, "--records", kept, "--quiet"}).Wait().exitCode, 0);
 }
