@@ -32,7 +32,7 @@ TCustomComPort::~TCustomComPort()
     // Whatever the close left behind (it failed, or a handler stopped it), no thread may outlive the
     // port and no device may stay open.
     StopEventThread();
-    ReapRetiredThreads();
+    ReapRetiredThreads(true);
     m_deviceHandle.reset();
     // Removal notices go out while the port is whole: a control told of it may still detach its link.
     Destroying();
@@ -49,9 +49,11 @@ void TCustomComPort::StopEventThread() noexcept
     m_notifyWindow.reset();
 }
 
-void TCustomComPort::ReapRetiredThreads() noexcept
+void TCustomComPort::ReapRetiredThreads(bool waitForAll) noexcept
 {
-    std::erase_if(m_retiredThreads, [](const std::unique_ptr<TComThread>& t) { return !t->IsCurrentThread(); });
+    std::erase_if(m_retiredThreads, [waitForAll](const std::unique_ptr<TComThread>& t) {
+        return t->Finished() || (waitForAll && !t->IsCurrentThread());
+    });
 }
 
 // ---- Opening and closing --------------------------------------------------------------------------
@@ -59,7 +61,7 @@ void TCustomComPort::ReapRetiredThreads() noexcept
 void TCustomComPort::OpenPort()
 {
     if (m_connected || Designing()) return;
-    ReapRetiredThreads();
+    ReapRetiredThreads(false);
     HandleBeforeOpen();
     CreateDeviceHandle();
     // A failure an OnException handler took leaves no device: the open ends here.
@@ -96,7 +98,7 @@ void TCustomComPort::OpenPort()
 void TCustomComPort::ClosePort()
 {
     if (!m_connected || Designing() || m_closing) return;
-    ReapRetiredThreads();
+    ReapRetiredThreads(false);
     struct ClosingGuard {
         std::atomic<bool>& flag;
         explicit ClosingGuard(std::atomic<bool>& f) : flag(f) { flag = true; }

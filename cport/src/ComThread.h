@@ -29,6 +29,8 @@ public:
     void Retire();
     // The caller is this event thread (where stopping it would wait for itself).
     bool IsCurrentThread() const { return m_thread.get_id() == std::this_thread::get_id(); }
+    // The body has ended (destroying the object then waits for nothing).
+    bool Finished() const { return m_finished.IsSet(); }
 
 private:
     void Execute() noexcept;

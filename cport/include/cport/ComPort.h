@@ -170,8 +170,7 @@ public:
     // Does nothing when closed, designed or already closing. Throws EComPort code 5 when the abort
     // fails (the port stays open). A handler may close its own port on any route; under smNone, where
     // it runs on the event thread, the close does not wait for that thread, which ends once the
-    // handler returns (a later open or close, or the destructor, joins it). A handler must not
-    // destroy its port.
+    // handler returns (the destructor waits for it at the latest). A handler must not destroy its port.
     void ClosePort();
 
     // ---- Properties
@@ -393,8 +392,9 @@ private:
     // Starts a read; false when it did not start (a failure a handler took).
     bool StartRead(void* buffer, std::int32_t count, const PAsyncIo& record, std::int32_t& done);
     void StopEventThread() noexcept;
-    // Joins the event threads that ended by a close from their own handler (except the calling one).
-    void ReapRetiredThreads() noexcept;
+    // Forgets the event threads retired by a close from their own handler once they have ended; with
+    // `waitForAll` (the destructor) waits for the others too, except the calling one.
+    void ReapRetiredThreads(bool waitForAll) noexcept;
 
     // Device and event thread
     device::DeviceFactory m_deviceFactory;
