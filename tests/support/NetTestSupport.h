@@ -174,6 +174,13 @@ public:
         m_pid = -1;
     }
 
+    // Starts it again after a Stop, on the same ports; whether it runs.
+    bool Restart()
+    {
+        if (m_pid <= 0) Start(m_folder.Path() / "ser2net.yaml");
+        return Running();
+    }
+
 private:
     void Start(const std::filesystem::path& config)
     {

@@ -15,13 +15,15 @@
 #include "StopSignals.h"
 
 #include "cport/NetPort.h"
-#include "cport/NetPort.h"
 #include "varmio/DemoRelay.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +60,7 @@ struct Settings {
     LogOptions Log;
     OutputRequest Outputs;
     bool Quiet = false;
+    bool Reconnect = false;
 };
 
 // Standard descriptors that are closed are taken by /dev/null, so that no file opened later becomes
@@ -139,14 +142,64 @@ int LogReplay(const Settings& settings, StopSignals& signals)
     });
 }
 
-// Logs the port until a stop signal or a failure.
+// Waits `delay` for a stop signal; false when one came.
+bool WaitOutStop(StopSignals& signals, std::chrono::milliseconds delay)
+{
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd wait{signals.Fd(), POLLIN, 0};
+        const int n = ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (n > 0 && signals.Take() != 0) return false;
+        if (n == 0) return true;
+    }
+}
+
+// Logs the port until a stop signal or a failure. With --reconnect, a port that goes away or does not
+// open is tried again after a pause that starts at 1 s and doubles up to 30 s; each loss and each
+// return is told on standard error, the files stay open, and the records go on after the gap.
 int LogPort(const std::string& portName, const Settings& settings, StopSignals& signals)
 {
-    // The port first, so that one that does not open leaves existing output files alone.
-    PortLogger logger(portName, settings.Speed);
+    if (!settings.Reconnect) {
+        // The port first, so that one that does not open leaves existing output files alone.
+        PortLogger logger(portName, settings.Speed);
+        return Log(settings, {}, signals, [&](LogSession& session) {
+            const StopSignalWatch watch(signals, [&] { logger.RequestStop(); });
+            logger.Run(session);
+        });
+    }
+    constexpr std::chrono::milliseconds kFirstPause{1000};
+    constexpr std::chrono::milliseconds kLongestPause{30'000};
     return Log(settings, {}, signals, [&](LogSession& session) {
-        const StopSignalWatch watch(signals, [&] { logger.RequestStop(); });
-        logger.Run(session);
+        std::chrono::milliseconds pause = kFirstPause;
+        bool away = false; // a loss has been told, and no return since
+        for (;;) {
+            std::string why;
+            try {
+                PortLogger logger(portName, settings.Speed);
+                if (away) std::fprintf(stderr, "%s: port \"%s\" is back\n", kProgram, portName.c_str());
+                away = false;
+                pause = kFirstPause;
+                std::atomic<bool> stopped{false};
+                try {
+                    const StopSignalWatch watch(signals, [&] {
+                        stopped = true;
+                        logger.RequestStop();
+                    });
+                    logger.Run(session);
+                    return; // stopped
+                } catch (const SourceError& e) {
+                    if (stopped) return; // the stop came first: no reason to try again
+                    why = e.what();
+                }
+            } catch (const SourceError& e) {
+                if (why.empty()) why = e.what(); // the port did not open
+            }
+            if (!away) std::fprintf(stderr, "%s: %s; trying again\n", kProgram, why.c_str());
+            away = true;
+            if (!WaitOutStop(signals, pause)) return;
+            pause = std::min(pause * 2, kLongestPause);
+        }
     });
 }
 
@@ -192,6 +245,10 @@ int main(int argc, char** argv)
         ->excludes(replayOption);
     replayOption->excludes(portOption)->excludes(demoOption);
     portOption->excludes(demoOption);
+    app.add_flag("--reconnect", settings.Reconnect,
+                 "Keep logging through a port that goes away or does not open: try it again after 1 s, then "
+                 "after twice as long each time up to 30 s, telling each loss and return on standard error")
+        ->excludes(replayOption);
 
     // Where the lines go.
     app.add_option("--records", settings.Outputs.RecordsPath,
