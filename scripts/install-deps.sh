@@ -4,12 +4,13 @@
 # (locales: the locale sources from which the regional-settings tests build the locales they need;
 # python3: the test that redraws the LED glyphs and compares them with the committed bitmaps;
 # ser2net: the TCP serial bridge the network port tests run in front of a pseudo-terminal;
+# mosquitto, mosquitto-clients: the MQTT broker and its command-line clients the publishing tests use;
 # libqt6opengl6-dev: the OpenGL module Qt Charts' CMake package asks for, not pulled in without recommends;
 # clang-format, clang-tidy: the style checks, scripts/check-format.sh and scripts/tidy.sh.)
 set -eu
 pkgs="cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev libsimpleini-dev libcli11-dev
-      libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev locales python3 ser2net
-      clang-format clang-tidy $*"
+      libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libmosquitto-dev locales python3 ser2net
+      mosquitto mosquitto-clients clang-format clang-tidy $*"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

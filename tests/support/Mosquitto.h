@@ -1,0 +1,74 @@
+#pragma once
+// A real mosquitto broker for one test fixture, on a free loopback port, configured from a file in
+// a temporary folder (persistence off, anonymous clients or a password file); and a small client
+// that reads what the broker holds.
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varmio::test {
+
+struct BrokerOptions {
+    std::string User;     // with a password: clients must log in as this user
+    std::string Password;
+};
+
+class MosquittoBroker {
+public:
+    // Starts the broker and waits until it accepts connections; throws std::runtime_error when it
+    // cannot be started.
+    explicit MosquittoBroker(BrokerOptions options = {});
+    ~MosquittoBroker();
+
+    int Port() const { return m_port; }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // The broker's log (every connection, refusal and disconnection).
+    std::string Log() const;
+
+    // Ends the broker (its retained messages go with it) and starts it again on the same port.
+    void Stop();
+    void Start();
+
+private:
+    TempDir m_dir;
+    int m_port = 0;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+// What the broker holds retained under the topic filter `filter` ("varmio/#"), by topic: read by
+// subscribing, then sending a message to itself, which comes after all retained ones. Empty when
+// the broker cannot be reached.
+std::map<std::string, std::string> RetainedMessages(int port, const std::string& filter);
+
+// Publishes one message (QoS 1) and waits until it has left.
+bool PublishMessage(int port, const std::string& topic, const std::string& payload, bool retain);
+
+// Collects the messages arriving under a topic filter, on a thread of its own, from its construction
+// on (retained ones first).
+class Subscription {
+public:
+    Subscription(int port, const std::string& filter);
+    ~Subscription();
+    Subscription(const Subscription&) = delete;
+    Subscription& operator=(const Subscription&) = delete;
+
+    // Waits until `topic` has received `payload` (as its latest message); false at the deadline.
+    bool WaitFor(const std::string& topic, const std::string& payload,
+                 std::chrono::milliseconds patience = std::chrono::seconds(30));
+    // Every payload `topic` received so far, with its arrival time.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> History(const std::string& topic);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace varmio::test
