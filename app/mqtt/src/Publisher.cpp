@@ -146,6 +146,7 @@ struct Publisher::Core {
     bool Attempted = false;
     bool FailureReported = false;
     int ConnackError = 0;
+    bool Accepted = false; // the broker accepted the connection; not yet acted on
     Clock::duration Backoff = 1s;
     Clock::time_point NextAttempt{};
     Clock::time_point ConnackDeadline{};
@@ -183,6 +184,7 @@ struct Publisher::Core {
     {
         Attempted = true;
         ConnackError = 0;
+        Accepted = false;
         const int rc = mosquitto_connect(Mosq, Options.Host.c_str(), Options.Port, kKeepAliveSeconds);
         if (rc != MOSQ_ERR_SUCCESS) return Failed(ErrorText(rc));
         Now = State::Connecting;
@@ -286,6 +288,10 @@ struct Publisher::Core {
                 Failed(ErrorText(rc));
                 continue;
             }
+            if (Accepted) {
+                Accepted = false;
+                Connected();
+            }
             if (Now == State::Connecting && Clock::now() > ConnackDeadline) {
                 Failed("no answer to the connection request");
                 continue;
@@ -304,11 +310,12 @@ struct Publisher::Core {
         Wake.notify_all();
     }
 
+    // The callbacks only take note: the client is not called back into from inside its own loop.
     static void OnConnect(mosquitto*, void* self, int rc)
     {
         Core& core = *static_cast<Core*>(self);
         if (rc == 0)
-            core.Connected();
+            core.Accepted = true;
         else
             core.ConnackError = rc;
     }
