@@ -1,6 +1,7 @@
 #include "support/Mosquitto.h"
 
 #include "support/Eventually.h"
+#include "support/NetTestSupport.h"
 
 #include <mosquitto.h>
 
@@ -19,20 +20,6 @@ namespace varmio::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("no free loopback port");
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool Accepts(int port)
 {
@@ -85,7 +72,7 @@ struct Client {
 
 } // namespace
 
-MosquittoBroker::MosquittoBroker(BrokerOptions options) : m_port(FreePort())
+MosquittoBroker::MosquittoBroker(BrokerOptions options) : m_port(FreeLoopbackPort())
 {
     // Started by root, the broker would drop to its own user, who may not enter the folder.
     const passwd* me = ::getpwuid(::geteuid());
