@@ -1,14 +1,12 @@
 #include "varmio/NetRelays.h"
 
+#include "varmio/UserConfig.h"
+
 #include "cport/NetPort.h"
-#include "cport/Persistence.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <system_error>
+#include <string>
 
 namespace varmio {
 
@@ -17,32 +15,13 @@ namespace {
 constexpr const char* kSection = "NetRelays";
 constexpr const char* kKeyPrefix = "Relay";
 
-std::string ReadText(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
-
-std::filesystem::path UserConfigPath()
-{
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::filesystem::path folder;
-    if (config != nullptr && std::filesystem::path(config).is_absolute()) {
-        folder = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        folder = std::filesystem::path(home != nullptr ? home : "") / ".config";
-    }
-    return folder / "varmio" / "varmio.ini";
-}
 
 NetRelayList::NetRelayList(std::filesystem::path file) : m_file(std::move(file))
 {
-    cport::TMemIniFile ini(ReadText(m_file));
-    for (const std::string& key : ini.ReadSection(kSection)) {
-        const std::string name = ini.ReadString(kSection, key, "");
+    const std::unique_ptr<cport::TMemIniFile> ini = ReadUserConfig(m_file);
+    for (const std::string& key : ini->ReadSection(kSection)) {
+        const std::string name = ini->ReadString(kSection, key, "");
         if (cport::ParseNetPortName(name) && std::find(m_names.begin(), m_names.end(), name) == m_names.end())
             m_names.push_back(name);
     }
@@ -52,17 +31,14 @@ void NetRelayList::Add(const std::string& name)
 {
     if (std::find(m_names.begin(), m_names.end(), name) != m_names.end()) return;
     m_names.push_back(name);
+    // The next free key of the section as the file holds it now (it may have been edited by hand).
+    const std::vector<std::string> keys = ReadUserConfig(m_file)->ReadSection(kSection);
+    int number = static_cast<int>(keys.size()) + 1;
+    while (std::find(keys.begin(), keys.end(), kKeyPrefix + std::to_string(number)) != keys.end()) ++number;
     try {
-        std::filesystem::create_directories(m_file.parent_path());
-        // The file is read again just before writing: whatever else it holds (other sections, keys
-        // written by another copy of the program) is kept.
-        cport::TIniFile ini(m_file.string());
-        const std::vector<std::string> keys = ini.ReadSection(kSection);
-        int number = static_cast<int>(keys.size()) + 1;
-        while (std::find(keys.begin(), keys.end(), kKeyPrefix + std::to_string(number)) != keys.end()) ++number;
-        ini.WriteString(kSection, kKeyPrefix + std::to_string(number), name);
+        WriteUserConfig(kSection, kKeyPrefix + std::to_string(number), name, m_file);
     } catch (const std::exception& e) {
-        throw std::runtime_error("cannot store the network relays in " + m_file.string() + ": " + e.what());
+        throw std::runtime_error(std::string("cannot store the network relays: ") + e.what());
     }
 }
 

@@ -1,19 +1,18 @@
 #pragma once
 // The network relays the user has added (port names such as rfc2217://boiler:2217), kept in the
-// user's configuration file, section [NetRelays], one key per relay (Relay1, Relay2, ...), in the
-// order added. Names in the file that are no valid network port name are passed over and left there.
+// user's configuration file (UserConfig.h), section [NetRelays], one key per relay (Relay1, Relay2,
+// ...), in the order added. Names in the file that are no valid network port name are passed over and
+// left there.
 //
 // Threads: main thread only.
+
+#include "varmio/UserConfig.h"
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace varmio {
-
-// The user's configuration file: $XDG_CONFIG_HOME/varmio/varmio.ini, or ~/.config/varmio/varmio.ini
-// when XDG_CONFIG_HOME is unset or not absolute.
-std::filesystem::path UserConfigPath();
 
 class NetRelayList {
 public:
