@@ -1,6 +1,7 @@
 #include "varmio/Application.h"
 
 #include "cportctl/QtMainThread.h"
+#include "varmio/WindowLayout.h"
 
 #include <cstdio>
 #include <utility>
@@ -87,6 +88,8 @@ TApplication::TApplication(int& argc, char** argv)
 {
     // Port events handed over to the main thread run from Qt's event loop.
     cportctl::InstallQtMainThreadQueue();
+    if (!RegisterWindowFonts() && qEnvironmentVariableIsEmpty("VARMIO_SYSTEM_FONTS"))
+        std::fputs("varmio: the bundled font could not be registered; the system's is used\n", stderr);
 }
 
 TApplication::~TApplication() { cport::SetApplicationExceptionHandler(std::move(m_previousHandler)); }

@@ -2,6 +2,12 @@
 
 #include <array>
 
+#include <QFontDatabase>
+#include <QtGlobal>
+
+// The resource's initialiser lives in this static library; outside any namespace, as Qt wants it.
+static void InitFontResources() { Q_INIT_RESOURCE(fonts); }
+
 namespace varmio {
 namespace {
 
@@ -93,12 +99,22 @@ std::span<const std::string_view> StatusItemCaptions(StatusList list)
 QFont WindowFont()
 {
     QFont font;
-    // Sans faces close to the classic dialog font's narrow metrics first; DejaVu Sans is on every
-    // Debian desktop, so the list always ends in a font that exists.
+    // The bundled face; the others only where its registration was skipped.
     font.setFamilies({"Liberation Sans", "Arial", "Nimbus Sans", "DejaVu Sans"});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     return font;
+}
+
+bool RegisterWindowFonts()
+{
+    if (!qEnvironmentVariableIsEmpty("VARMIO_SYSTEM_FONTS"))
+        return false;
+    InitFontResources();
+    bool registered = true;
+    for (const char* file : {":/fonts/LiberationSans-Regular.ttf", ":/fonts/LiberationSans-Bold.ttf"})
+        registered = QFontDatabase::addApplicationFont(QString::fromLatin1(file)) >= 0 && registered;
+    return registered;
 }
 
 QColor WindowBackground()

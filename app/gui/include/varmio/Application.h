@@ -44,7 +44,8 @@ void RunHandler(Handler&& handler) noexcept
 // The application: a QApplication whose event delivery shows, rather than ends the program on, an
 // exception thrown by an event handler that did not go through RunHandler. While it exists, the
 // serial port component's application exception handler shows its exceptions in the error box too,
-// and Qt's event loop serves the component's main-thread queue.
+// and Qt's event loop serves the component's main-thread queue. It registers the window's bundled
+// font (RegisterWindowFonts).
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);

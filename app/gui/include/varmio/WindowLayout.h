@@ -63,8 +63,14 @@ inline constexpr int kClockIntervalMs = 1000;
 
 // The look the window was designed with, as near as a Linux desktop gets: the classic 8 point
 // dialog font is 11 pixels high, and the background is the light blue of an active caption's
-// gradient end.
+// gradient end. The face is the program's own Liberation Sans (RegisterWindowFonts), so the
+// captions fit the same way on every machine.
 QFont WindowFont();
+// Registers the bundled Liberation Sans Regular and Bold with the application's font database; once,
+// after the QApplication exists. Returns false when they were not registered: when the environment
+// variable VARMIO_SYSTEM_FONTS is set to a non-empty value (to see the window in whatever the system
+// substitutes), or when Qt refused a font file.
+bool RegisterWindowFonts();
 QColor WindowBackground();
 
 
