@@ -11,6 +11,8 @@
 //   --messages     opens the message window ("Zprávy") at start.
 // And one shows a saved record log instead of the main window:
 //   --chart FILE   opens the trends window ("Varmio – graf") over the log FILE.
+// The command line is read before the application object exists, so that --help, --version and a
+// bad option answer without a display (exit 0, 0 and 2).
 #include "cport/NetPort.h"
 #include "varmio/Application.h"
 #include "varmio/DemoRelay.h"
@@ -19,6 +21,7 @@
 #include "varmio/TrendWindow.h"
 
 #include <QCommandLineParser>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdint>
@@ -27,16 +30,25 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+namespace {
+
+void Print(std::FILE* stream, const QString& text) { std::fputs(text.toLocal8Bit().constData(), stream); }
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
-    varmio::TApplication application(argc, argv);
-
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral("Shows and logs the OpenTherm traffic a relay sends to a serial port."));
-    options.addHelpOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    options.addOption(help);
+    const QCommandLineOption version = options.addVersionOption();
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Run the built-in relay simulator and preselect its port."));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("List the port NAME and preselect it."),
@@ -53,21 +65,27 @@ int main(int argc, char* argv[])
                                    QStringLiteral("FILE"));
     options.addOption(messages);
     options.addOption(chart);
-    options.process(application);
-    if (options.isSet(chart)) {
-        if (options.isSet(demo) || options.isSet(port) || options.isSet(replay) || options.isSet(messages)) {
-            std::fputs("varmio: --chart shows a saved log and takes no other option\n", stderr);
-            return 2;
-        }
-        std::unique_ptr<varmio::TrendWindow> window;
-        try {
-            window = std::make_unique<varmio::TrendWindow>(options.value(chart), varmio::Regional::FromEnvironment());
-        } catch (...) {
-            varmio::ShowException(std::current_exception());
-            return 1;
-        }
-        window->show();
-        return varmio::TApplication::exec();
+    if (!options.parse(arguments)) {
+        Print(stderr, QStringLiteral("varmio: %1\nTry 'varmio --help'.\n").arg(options.errorText()));
+        return 2;
+    }
+    if (options.isSet(help)) {
+        Print(stdout, options.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("varmio")));
+        return 0;
+    }
+    if (options.isSet(version)) {
+        Print(stdout, QStringLiteral("varmio %1\n").arg(QStringLiteral(VARMIO_VERSION)));
+        return 0;
+    }
+    if (!options.positionalArguments().isEmpty()) {
+        Print(stderr, QStringLiteral("varmio: unexpected argument '%1'\nTry 'varmio --help'.\n")
+                          .arg(options.positionalArguments().front()));
+        return 2;
+    }
+    if (options.isSet(chart) &&
+        (options.isSet(demo) || options.isSet(port) || options.isSet(replay) || options.isSet(messages))) {
+        std::fputs("varmio: --chart shows a saved log and takes no other option\n", stderr);
+        return 2;
     }
     if (std::string problem; options.isSet(port) && cport::IsNetPortName(options.value(port).toStdString()) &&
                              !cport::ParseNetPortName(options.value(port).toStdString(), &problem)) {
@@ -80,11 +98,30 @@ int main(int argc, char* argv[])
     }
 
     // The ports this program provides are published before the window lists the ports.
-    std::unique_ptr<varmio::DemoRelay> relay;
     std::unique_ptr<varmio::PublishedPort> named;
     try {
+        if (options.isSet(port)) named = std::make_unique<varmio::PublishedPort>(options.value(port).toStdString());
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "varmio: --port: %s\n", e.what());
+        return 2;
+    }
+
+    varmio::TApplication application(argc, argv);
+    if (options.isSet(chart)) {
+        std::unique_ptr<varmio::TrendWindow> window;
+        try {
+            window = std::make_unique<varmio::TrendWindow>(options.value(chart), varmio::Regional::FromEnvironment());
+        } catch (...) {
+            varmio::ShowException(std::current_exception());
+            return 1;
+        }
+        window->show();
+        return varmio::TApplication::exec();
+    }
+
+    std::unique_ptr<varmio::DemoRelay> relay;
+    try {
         if (options.isSet(demo)) relay = std::make_unique<varmio::DemoRelay>();
-        else if (options.isSet(port)) named = std::make_unique<varmio::PublishedPort>(options.value(port).toStdString());
     } catch (...) {
         varmio::ShowException(std::current_exception());
         return 1;
