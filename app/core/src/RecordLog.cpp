@@ -67,6 +67,16 @@ std::string ToWindows1250(std::string_view utf8, std::size_t* unmappable)
     return out;
 }
 
+std::string OfferedRecordLogName(std::string_view shortDate)
+{
+    constexpr std::string_view kRefused = "/\\:*?\"<>|";
+    std::string name(shortDate);
+    for (char& c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || kRefused.find(c) != std::string_view::npos) c = '-';
+    }
+    return name + " Zelb.csv";
+}
+
 std::size_t WriteRecordLog(const std::string& path, std::string_view text)
 {
     const int fd = CreateFile(path);

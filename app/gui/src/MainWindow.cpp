@@ -341,8 +341,7 @@ QFileDialog* TForm1::SaveDialog1()
         m_saveDialog1->setAcceptMode(QFileDialog::AcceptSave);
         m_saveDialog1->setFileMode(QFileDialog::AnyFile);
         m_saveDialog1->setNameFilter(QStringLiteral("*.csv"));
-        // Appended to a chosen name without an extension. A name made from a short date with points
-        // in it already has one, so the default name is taken as it is.
+        // Appended to a name the user types without an extension; the offered name has its own.
         m_saveDialog1->setDefaultSuffix(QStringLiteral("csv"));
     }
     return m_saveDialog1;
@@ -352,7 +351,9 @@ void TForm1::Save1Click(QObject* /*Sender*/)
 {
     QFileDialog* dialog = SaveDialog1();
     const std::tm today = m_clock();
-    dialog->selectFile(Text(m_monitor.RegionalSettings().FormatShortDate(today)) + QStringLiteral(" Zelb"));
+    // The short date made into a file name: "12/08/26" would be taken as folders, and "8.12.2026 Zelb"
+    // for a name with the extension ".2026 Zelb".
+    dialog->selectFile(Text(OfferedRecordLogName(m_monitor.RegionalSettings().FormatShortDate(today))));
     if (dialog->exec() != QDialog::Accepted)
         return;
     const QStringList chosen = dialog->selectedFiles();

@@ -35,6 +35,14 @@ TEST(Windows1250Test, MalformedUtf8BecomesOneQuestionMarkPerBadSequence)
     EXPECT_EQ(unmappable, 6u);
 }
 
+TEST(OfferedRecordLogNameTest, CharactersAFileNameCannotHoldBecomeDashesAndCsvIsTheExtension)
+{
+    EXPECT_EQ(OfferedRecordLogName("12/08/26"), "12-08-26 Zelb.csv");
+    EXPECT_EQ(OfferedRecordLogName("8.12.2026"), "8.12.2026 Zelb.csv");
+    EXPECT_EQ(OfferedRecordLogName("a\\b:c*d?e\"f<g>h|i\tj"), "a-b-c-d-e-f-g-h-i-j Zelb.csv");
+    EXPECT_EQ(OfferedRecordLogName("8. pros\xC3\xADnce"), "8. pros\xC3\xADnce Zelb.csv") << "letters stay";
+}
+
 TEST(WriteRecordLogTest, HeaderAloneIsWrittenWithCrLf)
 {
     TempDir dir;

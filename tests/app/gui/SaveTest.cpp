@@ -64,9 +64,25 @@ TEST_F(SaveTest, DialogOffersTheShortDateAndZelbFiltersCsvAndCancelsCleanly)
                   dialog->reject();
               }}),
               1);
-    EXPECT_EQ(offered, "07.12.2026 Zelb");
+    EXPECT_EQ(offered, "07.12.2026 Zelb.csv");
     EXPECT_EQ(filters, QStringList{"*.csv"});
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
+}
+
+TEST_F(SaveTest, TheOfferedNameIsSavedAsACsvFileInTheDialogsFolderInEveryLocale)
+{
+    // The short date formats of the C, en_US.UTF-8 and cs_CZ.UTF-8 locales, for 8 December 2026.
+    const std::pair<const char*, const char*> formats[] = {
+        {"%m/%d/%y", "12-08-26 Zelb.csv"}, {"%m/%d/%Y", "12-08-2026 Zelb.csv"}, {"%-d.%-m.%Y", "8.12.2026 Zelb.csv"}};
+    for (const auto& [format, expected] : formats) {
+        varmio::Regional regional;
+        regional.ShortDateFormat = format;
+        m_form = std::make_unique<varmio::TForm1>(regional, [] { return LocalTime(2026, 12, 8, 9, 0, 0); });
+        m_form->SaveDialog1()->setDirectory(m_dir.path());
+        ASSERT_EQ(Save({[](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); }}), 1) << format;
+        EXPECT_EQ(Saved(expected), kHeader + "\r\n") << format;
+    }
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(SaveTest, LoggedAndTypedLinesAreSavedWithTheRest)

@@ -28,6 +28,12 @@ std::string ToWindows1250(std::string_view utf8, std::size_t* unmappable = nullp
 // reports an error on closing. Returns the number of characters written as "?".
 std::size_t WriteRecordLog(const std::string& path, std::string_view text);
 
+// The file name File > Save offers for a day's record log: the day's short date with every character
+// that a file name cannot hold on the usual file systems (path separators, control characters and
+// : * ? " < > |) replaced by "-", then " Zelb.csv". "12/08/26" gives "12-08-26 Zelb.csv" and
+// "8.12.2026" gives "8.12.2026 Zelb.csv", whose extension is the right one.
+std::string OfferedRecordLogName(std::string_view shortDate);
+
 // A log file written line by line: each line goes to the system before WriteLine returns, so a
 // killed writer loses nothing already written. Same encoding, line ends and errors as
 // WriteRecordLog (the file is created or replaced by the constructor).
