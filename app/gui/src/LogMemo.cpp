@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -25,10 +26,13 @@ void LogMemo::AppendLine(const QString& line)
     log->setUndoRedoEnabled(false);
     QTextCursor end(log);
     end.movePosition(QTextCursor::End);
-    end.beginEditBlock(); // one layout pass for the new block and its text
-    if (!log->isEmpty())
+    end.beginEditBlock(); // one layout pass for the new blocks and the text
+    // The log ends in an empty line after each logged line, so that what the user types there is a
+    // line of its own; a line logged after the user typed there starts a new line.
+    if (!end.block().text().isEmpty())
         end.insertBlock();
     end.insertText(line);
+    end.insertBlock();
     end.endEditBlock();
     log->setUndoRedoEnabled(true);
 

@@ -15,7 +15,8 @@ class LogMemo : public QPlainTextEdit {
 public:
     explicit LogMemo(QWidget* parent = nullptr);
 
-    // Appends `line` as the new last line. What the user typed since the last line stays undoable.
+    // Appends `line` as a line of its own after everything in the memo (typed text included), and
+    // leaves an empty last line for the user to type into. What the user typed stays undoable.
     void AppendLine(const QString& line);
     // Empties the memo (and its undo history).
     void Clear();

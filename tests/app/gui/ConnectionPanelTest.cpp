@@ -171,7 +171,7 @@ TEST_F(HandFedPortTest, ABurstBeyondTheReceiveBufferArrivesWholeAndInOrder)
     ClickLed();
     Write(burst);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_form->Core().FrameCount() == 60; }, kPatienceMs));
-    const QStringList lines = m_form->Memo1()->toPlainText().split(QLatin1Char('\n'));
+    const QStringList lines = m_form->Memo1()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 60);
     for (int i = 0; i < 60; ++i) EXPECT_TRUE(lines[i].endsWith(QStringLiteral(":%1").arg(0x40 + i))) << lines[i].toStdString();
 }

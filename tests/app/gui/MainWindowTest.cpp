@@ -27,7 +27,10 @@ using varmio::ControlSpec;
 
 const std::initializer_list<std::uint8_t> kFlowFrame{0x35, 0x35, 0x35, 0x04, 0x19, 0x2D, 0x80}; // 45.5
 
-QString LastLine(const QPlainTextEdit* memo) { return memo->document()->lastBlock().text(); }
+// The last logged line: the log ends in an empty line for the user to type into.
+QString LastLine(const QPlainTextEdit* memo) { return memo->document()->lastBlock().previous().text(); }
+
+QString Lines(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) + '\n'; }
 
 // A control's rectangle in the client area below the menu bar; for a splitter handle the part that is
 // drawn (a thin handle has a wider grab area around it).
@@ -52,7 +55,7 @@ TEST_F(FormTest, StartsWithTheDesignedTextsAndMarks)
     EXPECT_EQ(Control<QGroupBox>("GroupBox3")->title(), "GroupBox3");
     EXPECT_EQ(m_form->GroupBox4()->title(), "Serial Port");
     EXPECT_TRUE(m_form->Memo1()->document()->isEmpty());
-    EXPECT_EQ(m_form->Memo2()->toPlainText(), QString::fromUtf8(varmio::CsvHeader));
+    EXPECT_EQ(m_form->Memo2()->toPlainText(), Lines(varmio::CsvHeader));
 
     const QStringList slave{"Chyba ", QStringLiteral("Topení aktivní"), QStringLiteral("TUV aktivní"),
                             QStringLiteral("Plamen aktivní"), QStringLiteral("Chlazení aktivní"),
@@ -194,7 +197,7 @@ TEST_F(FormTest, DoubleClickEmptiesTheRawLogAndLeavesTheRecordLogItsHeader)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
     Feed(kFlowFrame);
     QTest::keyClick(m_form->Memo2(), Qt::Key_End, Qt::ControlModifier);
-    Type(m_form->Memo2(), QStringLiteral("\npoznámka"));
+    Type(m_form->Memo2(), QStringLiteral("poznámka"));
     ASSERT_EQ(m_form->Memo2()->document()->blockCount(), 3);
     const QString records = m_form->Memo2()->toPlainText();
 
@@ -203,11 +206,11 @@ TEST_F(FormTest, DoubleClickEmptiesTheRawLogAndLeavesTheRecordLogItsHeader)
     EXPECT_EQ(m_form->Memo2()->toPlainText(), records);
 
     QTest::mouseDClick(m_form->Memo2()->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
-    EXPECT_EQ(m_form->Memo2()->toPlainText(), QString::fromUtf8(varmio::CsvHeader));
+    EXPECT_EQ(m_form->Memo2()->toPlainText(), Lines(varmio::CsvHeader));
 
     Feed({0x35, 0x35, 0x35, 0x04, 0x19, 0x2E, 0x80});
-    EXPECT_EQ(m_form->Memo1()->document()->blockCount(), 1) << "the next line starts the log again";
-    EXPECT_EQ(m_form->Memo2()->document()->blockCount(), 2);
+    EXPECT_EQ(m_form->Memo1()->document()->blockCount(), 2) << "the next line starts the log again";
+    EXPECT_EQ(m_form->Memo2()->document()->blockCount(), 3);
 }
 
 TEST_F(FormTest, LoggedLinesAreNotUndoneButTypedTextIs)

@@ -85,20 +85,27 @@ TEST_F(SaveTest, TheOfferedNameIsSavedAsACsvFileInTheDialogsFolderInEveryLocale)
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 3);
 }
 
-TEST_F(SaveTest, LoggedAndTypedLinesAreSavedWithTheRest)
+TEST_F(SaveTest, TextTypedAfterTheLastLoggedLineIsALineOfItsOwnAndSavedSo)
 {
     m_form->Timer1Timer(m_form->Timer1());
     Feed({0x35, 0x35, 0x35, 0x04, 0x19, 0x2D, 0x80});
     m_form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
     QTest::keyClick(m_form->Memo2(), Qt::Key_End, Qt::ControlModifier);
-    Type(m_form->Memo2(), QStringLiteral("\nručně\u00A0přidáno"));
+    Type(m_form->Memo2(), QStringLiteral("ručně\u00A0přidáno"));
 
+    const std::string record = "07.12.2026; 13:05:20; 0; 0; 0; 45,5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0";
     ASSERT_EQ(Save({ModalDriver::ChooseFile(Path("log.csv"))}), 1);
-    EXPECT_EQ(Saved("log.csv"), kHeader +
-                                    "\r\n07.12.2026; 13:05:20; 0; 0; 0; 45,5; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0"
-                                    "\r\nru\xE8n\xEC\xA0p\xF8id\xE1no\r\n");
+    EXPECT_EQ(Saved("log.csv"), kHeader + "\r\n" + record + "\r\nru\xE8n\xEC\xA0p\xF8id\xE1no\r\n");
     EXPECT_EQ(m_form->Memo2()->document()->blockCount(), 3) << "saving leaves the log as it was";
+
+    // A line logged after the typing starts a line of its own, and the next typing another.
+    Feed({0x35, 0x35, 0x35, 0x04, 0x19, 0x2E, 0x80});
+    Type(m_form->Memo2(), QStringLiteral("note"));
+    ASSERT_EQ(Save({ModalDriver::ChooseFile(Path("log.csv"))}), 1);
+    const std::string saved = Saved("log.csv");
+    EXPECT_NE(saved.find("p\xF8id\xE1no\r\n07.12.2026; 13:05:20; 0; 0; 0; 46,5;"), std::string::npos) << saved;
+    EXPECT_TRUE(saved.ends_with("; 0\r\nnote\r\n")) << saved;
 }
 
 TEST_F(SaveTest, ANameWithoutExtensionGetsCsvAndAnExistingFileIsReplacedWithoutAQuestion)
