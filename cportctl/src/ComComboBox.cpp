@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <QWheelEvent>
 
 namespace cportctl {
 
@@ -41,6 +42,7 @@ TComComboBox::TComComboBox(QWidget* parent)
     m_selector.SetItemList(m_items.get());
     SetStyle(csDropDownList);
     setInsertPolicy(QComboBox::NoInsert); // typed texts never join the choices
+    setFocusPolicy(Qt::StrongFocus);      // not taken by a wheel turn
     // activated: the user picked an item (also the one already selected); programmatic changes of
     // the selection do not count.
     connect(this, &QComboBox::activated, this, &TComComboBox::UserPicked);
@@ -97,6 +99,8 @@ void TComComboBox::FireChange()
 {
     if (m_onChange) m_onChange(this);
 }
+
+void TComComboBox::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 void TComComboBox::UserPicked()
 {

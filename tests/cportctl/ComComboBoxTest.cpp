@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QWheelEvent>
 
 #include <memory>
 #include <string>
@@ -104,6 +105,36 @@ TEST_F(ComComboBoxTest, APickByKeyboardIsAPickToo)
     QApplication::sendEvent(box.get(), &home);
     EXPECT_EQ(box->Text(), "5");
     EXPECT_EQ(port->DataBits(), dbFive);
+}
+
+TEST_F(ComComboBoxTest, TheMouseWheelNeverPicksFocusedOrNot)
+{
+    box->SetComProperty(cpBaudRate);
+    box->SetAutoApply(true);
+    port->SetBaudRate(br19200);
+    box->SetComPort(port.get());
+    port->SetPort("COM12");
+    port->OpenPort();
+    int changes = 0;
+    box->SetOnChange([&](TObject*) { ++changes; });
+    box->show();
+    const QPointF inside(box->width() / 2.0, box->height() / 2.0);
+    for (const bool focused : {false, true}) {
+        if (focused) {
+            box->activateWindow();
+            box->setFocus(Qt::OtherFocusReason);
+        }
+        for (const int turn : {-120, -120, 120}) {
+            QWheelEvent wheel(inside, box->mapToGlobal(inside), {}, QPoint(0, turn), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(box.get(), &wheel);
+            EXPECT_FALSE(wheel.isAccepted()) << "left to the parent to scroll";
+        }
+        EXPECT_EQ(box->Text(), "19200") << (focused ? "focused" : "unfocused");
+        EXPECT_EQ(port->BaudRate(), br19200);
+    }
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(box->focusPolicy(), Qt::StrongFocus) << "a wheel turn does not take the focus either";
 }
 
 TEST_F(ComComboBoxTest, PickingCustomFlowControlLeavesTheSwitches)

@@ -77,6 +77,9 @@ protected:
     // when the user picks an item. Throws what applying the pick throws (OnChange then does not fire).
     virtual void Change();
     virtual void FireChange();
+    // A wheel turn is passed on to the parent: a stray turn over the control must not move a live
+    // port to another device or speed. Picks come from the list or from the keyboard.
+    void wheelEvent(QWheelEvent* event) override;
     void Notification(cport::TComponent* AComponent, cport::TOperation Operation) override;
 
 private:
