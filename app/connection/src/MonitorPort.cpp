@@ -1,9 +1,14 @@
 #include "varmio/MonitorPort.h"
 
 #include "cport/Enumeration.h"
+#include "cport/NetPort.h"
 
+#include <cerrno>
 #include <charconv>
+#include <filesystem>
 #include <limits>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace varmio {
@@ -46,7 +51,73 @@ void ApplyLineSpeed(cport::TCustomComPort& port, const LineSpeed& speed)
     port.SetBaudRate(speed.BaudRate);
 }
 
-PublishedPort::PublishedPort(std::string name) : m_name(std::move(name)) { cport::PublishVirtualPort(m_name); }
+PortError::PortError(int code, std::int64_t winError, std::string portName, bool lost)
+    : EComPort(code, winError),
+      m_portName(std::move(portName)),
+      m_reason(winError > 0 ? std::system_category().message(static_cast<int>(winError)) : std::string()),
+      m_lost(lost)
+{
+}
+
+std::string PortError::Details() const { return m_reason.empty() ? m_portName : m_portName + ": " + m_reason; }
+
+void RaisePortErrors(cport::TCustomComPort& port)
+{
+    port.SetOnException([&port](cport::TObject* /*Sender*/, cport::TComExceptions kind, const std::string& /*ComportMessage*/,
+                                std::int64_t winError, const std::string& /*WinMessage*/) {
+        // Both end the port's event loop: a wait that fails (reported only once the loop has ended),
+        // and a read in a receive handler that finds the device removed (ENODEV, the device layer's
+        // word for a hang-up), whose exception ends the loop.
+        const bool lost = port.Connected() && (kind == cport::CE_WaitFailed || (kind == cport::CE_ReadFailed && winError == ENODEV));
+        throw PortError(cport::ComErrorCode(kind), winError, port.Port(), lost);
+    });
+}
+
+bool CloseLostPort(cport::TObject* sender, const std::exception& error) noexcept
+{
+    const auto* failure = dynamic_cast<const PortError*>(&error);
+    auto* port = dynamic_cast<cport::TCustomComPort*>(sender);
+    if (failure == nullptr || !failure->Lost() || port == nullptr || !port->Connected()) return false;
+    try {
+        port->ClosePort();
+    } catch (...) {
+        // Whatever the gone device answers to the close, the loss is what the user is told.
+    }
+    return !port->Connected();
+}
+
+std::string ListedPortName(const std::string& name)
+{
+    constexpr std::string_view kDevices = "/dev/";
+    // A device under /dev already, or a network relay's socket:// or rfc2217:// name.
+    if (name.find('/') == std::string::npos || cport::IsNetPortName(name)) return name;
+    std::error_code error;
+    std::filesystem::path path(name);
+    if (path.is_relative()) {
+        if (std::filesystem::exists(std::string(kDevices) + name, error)) return name;
+        path = std::filesystem::absolute(path, error);
+        if (error) return name;
+    }
+    const std::string full = path.lexically_normal().string();
+    if (full.size() > kDevices.size() && full.starts_with(kDevices)) return full.substr(kDevices.size());
+    return full;
+}
+
+std::string PortDevicePath(const std::string& listedName)
+{
+    if (listedName.empty() || listedName.front() == '/' || cport::IsNetPortName(listedName)) return listedName;
+    return "/dev/" + listedName;
+}
+
+PublishedPort::PublishedPort(std::string name) : m_name(ListedPortName(name))
+{
+    if (m_name.empty()) throw std::invalid_argument("The port name is empty.");
+    if (m_name.find('\0') != std::string::npos) throw std::invalid_argument("The port name holds a NUL character.");
+    if (m_name.size() > cport::kMaxListedPortName)
+        throw std::invalid_argument("The port name is longer than " + std::to_string(cport::kMaxListedPortName) +
+                                    " bytes.");
+    cport::PublishVirtualPort(m_name);
+}
 
 PublishedPort::~PublishedPort() { cport::WithdrawVirtualPort(m_name); }
 

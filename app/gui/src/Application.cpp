@@ -1,6 +1,7 @@
 #include "varmio/Application.h"
 
 #include "cportctl/QtMainThread.h"
+#include "varmio/MonitorPort.h"
 #include "varmio/WindowLayout.h"
 
 #include <cstdio>
@@ -37,12 +38,25 @@ QString ExceptionMessage(const std::exception_ptr& error)
     }
 }
 
+QString ExceptionText(const std::exception& error)
+{
+    const auto* port = dynamic_cast<const PortError*>(&error);
+    if (port == nullptr)
+        return ErrorBoxText(QString::fromUtf8(error.what()));
+    const QString name = QString::fromStdString(port->PortName());
+    if (port->Lost()) {
+        return QStringLiteral("Port %1 zmizel (%2).\nPort je zavřený; kliknutím na kontrolku ho znovu otevřete.")
+            .arg(name, QString::fromStdString(port->Reason()));
+    }
+    const QString where = name.isEmpty() ? QStringLiteral("Není vybrán žádný port.") : QString::fromStdString(port->Details());
+    return ErrorBoxText(QString::fromUtf8(error.what())) + QLatin1Char('\n') + where;
+}
+
 namespace {
 
-void ShowErrorBox(const QString& message) noexcept
+void ShowErrorBox(const QString& text) noexcept
 {
     try {
-        const QString text = ErrorBoxText(message);
         if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
             return;
@@ -62,29 +76,37 @@ void ShowErrorBox(const QString& message) noexcept
 
 void ShowException(const std::exception_ptr& error) noexcept
 {
-    QString message;
+    QString text;
     try {
-        message = ExceptionMessage(error);
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        try {
+            text = ExceptionText(e);
+        } catch (...) {
+        }
     } catch (...) {
-        message = QStringLiteral("Unknown exception");
+        text = QStringLiteral("Unknown exception.");
     }
-    ShowErrorBox(message);
+    ShowErrorBox(text);
 }
 
 void ShowException(const std::exception& error) noexcept
 {
-    QString message;
+    QString text;
     try {
-        message = QString::fromUtf8(error.what());
+        text = ExceptionText(error);
     } catch (...) {
     }
-    ShowErrorBox(message);
+    ShowErrorBox(text);
 }
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv),
       m_previousHandler(cport::SetApplicationExceptionHandler(
-          [](cport::TObject* /*sender*/, const std::exception& e) { ShowException(e); }))
+          [](cport::TObject* sender, const std::exception& e) {
+              CloseLostPort(sender, e); // closed before the box, so the LED is red behind it
+              ShowException(e);
+          }))
 {
     // Port events handed over to the main thread run from Qt's event loop.
     cportctl::InstallQtMainThreadQueue();

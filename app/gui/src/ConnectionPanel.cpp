@@ -80,12 +80,22 @@ void TForm1::BuildConnectionPanel()
         m_comLed1->SetOnClick([this](cport::TObject* Sender) { ComLed1Click(Sender); });
 
         ApplyMonitorPortSettings(*m_comPort1);
+        // Its errors name the port and the reason, and a device that goes away leaves it closed.
+        RaisePortErrors(*m_comPort1);
         m_comPort1->SetOnRxChar([this](cport::TObject* Sender, std::int32_t Count) { ComPort1RxChar(Sender, Count); });
 
         m_comComboBox1->SetComPort(m_comPort1.get());
         m_comComboBox2->SetComPort(m_comPort1.get());
         m_comLed1->SetComPort(m_comPort1.get());
     });
+
+    // The selector is narrow ("pts/3" fits, "/dev/pts/3" would not): the full name is its tooltip.
+    auto showFullName = [this] {
+        const std::string name = m_comComboBox1->Text();
+        m_comComboBox1->setToolTip(QString::fromLocal8Bit(PortDevicePath(name).c_str()));
+    };
+    connect(m_comComboBox1, &QComboBox::currentIndexChanged, this, showFullName);
+    showFullName();
 
     // Tab order within the group: the two selectors, then the date-time box.
     setTabOrder(m_comComboBox1, m_comComboBox2);

@@ -190,9 +190,12 @@ bool PosixDevice::Open(const std::string& name)
 {
     if (m_fd >= 0) return Fail(EBUSY);
     if (name.empty()) return Fail(ENOENT);
-    const std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
-
-    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // A name not starting with "/" is a device under /dev ("ttyUSB0", "pts/3"); a relative path that
+    // names no device there is taken as it is.
+    const bool underDevices = name.front() != '/';
+    m_fd = ::open(underDevices ? ("/dev/" + name).c_str() : name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0 && errno == ENOENT && underDevices && name.find('/') != std::string::npos)
+        m_fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) return Fail(errno);
     auto fail = [this](int error) {
         CloseDescriptors();

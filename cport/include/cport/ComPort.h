@@ -180,7 +180,7 @@ public:
     void SetBaudRate(TBaudRate value);
     std::int32_t CustomBaudRate() const { return m_line.CustomBaudRate; }
     void SetCustomBaudRate(std::int32_t value);
-    // The device's name: "ttyUSB0" (looked up under /dev), a path, or "COM12" on Windows. Changing it
+    // The device's name: "ttyUSB0" or "pts/3" (looked up under /dev), a path, or "COM12" on Windows. Changing it
     // on an open port reopens the port on the new device; the comparison is case-sensitive.
     const std::string& Port() const { return m_port; }
     void SetPort(const std::string& value);

@@ -206,9 +206,10 @@ public:
     virtual ~ISerialDevice() = default;
 
     // CreateFile: opens the device for overlapped use, exclusively. `name` is the port's name as the
-    // user gave it ("ttyUSB0" is looked up under /dev, a path is used as it stands, "COM12" on Win32,
-    // "socket://HOST:PORT" or "rfc2217://HOST:PORT" for a serial line behind a TCP bridge, NetPort.h);
-    // an empty name fails as a missing device does, a malformed network name with EINVAL.
+    // user gave it ("ttyUSB0" and "pts/3" are looked up under /dev, an absolute path is used as it
+    // stands, a relative one when /dev has no such device; "COM12" on Win32; "socket://HOST:PORT" or
+    // "rfc2217://HOST:PORT" for a serial line behind a TCP bridge, NetPort.h); an empty name fails as
+    // a missing device does, a malformed network name with EINVAL.
     virtual bool Open(const std::string& name) = 0;
     // CloseHandle: true on success; the device is then closed. Outstanding transfers are aborted.
     virtual bool Close() = 0;

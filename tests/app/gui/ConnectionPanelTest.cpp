@@ -6,6 +6,7 @@
 #include "ModalDriver.h"
 
 #include "cportctl/CPortCtl.h"
+#include "varmio/Application.h"
 #include "varmio/DemoRelay.h"
 #include "varmio/relaysim/RelaySim.h"
 
@@ -64,10 +65,27 @@ TEST_F(ConnectionPanelTest, ClickWithNoPortSelectedShowsTheOpenErrorAndLeavesThe
     ModalDriver driver({ModalDriver::ReadMessageBox(&caption, &text)});
     ClickLed();
     ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 1; }, kPatienceMs));
-    EXPECT_TRUE(text.startsWith(QStringLiteral("Unable to open com port"))) << text.toStdString();
+    EXPECT_EQ(text, QStringLiteral("Unable to open com port (Error: 2)\nNení vybrán žádný port."));
     EXPECT_FALSE(m_form->ComPort1()->Connected());
     EXPECT_EQ(m_form->ComLed1()->State(), cportctl::lsOff);
     EXPECT_EQ(m_form->ComPort1()->Port(), ""); // the click took the selector's empty text
+}
+
+TEST_F(ConnectionPanelTest, AnOpenErrorKeepsTheComponentsMessageAndCodeAndNamesThePortAndTheReason)
+{
+    m_form->ComComboBox1()->addItem(QStringLiteral("ttyNONE9"), QByteArray("ttyNONE9"));
+    m_form->ComComboBox1()->setCurrentIndex(m_form->ComComboBox1()->count() - 1);
+    try {
+        m_form->ComLed1Click(m_form->ComLed1());
+        FAIL() << "a missing device opened";
+    } catch (const cport::EComPort& error) {
+        EXPECT_EQ(error.ComportCode(), 1);
+        EXPECT_EQ(error.WinErrorCode(), 2);
+        EXPECT_STREQ(error.what(), "Unable to open com port (Error: 2)");
+        EXPECT_EQ(varmio::ExceptionText(error).toStdString(),
+                  "Unable to open com port (Error: 2)\nttyNONE9: No such file or directory");
+    }
+    EXPECT_EQ(m_form->ComComboBox1()->toolTip(), QStringLiteral("/dev/ttyNONE9"));
 }
 
 TEST_F(ConnectionPanelTest, PacedSimulatorStreamFillsTheWindowAndTheLedFollowsOpenAndClose)
@@ -116,7 +134,7 @@ protected:
     {
         m_published = std::make_unique<varmio::PublishedPort>(m_pty.DevicePath());
         ConnectionPanelTest::SetUp();
-        m_form->PresetPort(m_pty.DevicePath());
+        m_form->PresetPort(m_published->Name());
     }
     void TearDown() override
     {
@@ -140,6 +158,34 @@ protected:
     varmio::relaysim::PseudoTerminal m_pty;
     std::unique_ptr<varmio::PublishedPort> m_published;
 };
+
+TEST_F(ConnectionPanelTest, ADeviceThatGoesAwayWhileOpenIsReportedOnceAndLeavesThePortClosedForOneClickToReopen)
+{
+    auto relay = std::make_unique<varmio::relaysim::PseudoTerminal>();
+    const varmio::PublishedPort published(relay->DevicePath());
+    SetUp();
+    m_form->PresetPort(published.Name());
+    ASSERT_EQ(m_form->ComComboBox1()->Text(), published.Name());
+    EXPECT_EQ(published.Name().rfind("pts/", 0), 0u) << "listed by its name under /dev";
+    EXPECT_EQ(m_form->ComComboBox1()->toolTip().toStdString(), relay->DevicePath());
+    ClickLed();
+    ASSERT_TRUE(m_form->ComPort1()->Connected());
+
+    QString caption, lost, reopen;
+    ModalDriver driver({ModalDriver::ReadMessageBox(&caption, &lost), ModalDriver::ReadMessageBox(&caption, &reopen)});
+    relay.reset(); // the relay ends: the device hangs up and goes
+    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 1 && !m_form->ComPort1()->Connected(); }, kPatienceMs));
+    EXPECT_TRUE(lost.startsWith(QStringLiteral("Port %1 zmizel (").arg(QString::fromStdString(published.Name()))))
+        << lost.toStdString();
+    EXPECT_EQ(m_form->ComLed1()->State(), cportctl::lsOff);
+    QCoreApplication::processEvents(); // a second report, had there been one, would be shown now
+    EXPECT_EQ(driver.Answered(), 1) << "one box only";
+
+    ClickLed(); // one click tries the device again, which is gone for good
+    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 2; }, kPatienceMs));
+    EXPECT_TRUE(reopen.startsWith(QStringLiteral("Unable to open com port (Error: 2)\npts/"))) << reopen.toStdString();
+    EXPECT_FALSE(m_form->ComPort1()->Connected());
+}
 
 TEST_F(HandFedPortTest, ClosingMidPacketAndReopeningContinuesThePacket)
 {

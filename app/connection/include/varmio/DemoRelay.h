@@ -27,7 +27,7 @@ public:
     DemoRelay(const DemoRelay&) = delete;
     DemoRelay& operator=(const DemoRelay&) = delete;
 
-    // The name the port is opened by: the terminal's path.
+    // The name the port is listed and opened by: the terminal's name under /dev ("pts/3").
     const std::string& PortName() const { return m_published->Name(); }
     relaysim::RelaySimulator& Simulator() { return *m_simulator; }
 

@@ -9,6 +9,7 @@
 #include "cport/ComPort.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +34,50 @@ std::optional<LineSpeed> ParseLineSpeed(std::string_view text);
 // Sets the port's speed (BaudRate, and CustomBaudRate for a custom one). Throws the port's EComPort.
 void ApplyLineSpeed(cport::TCustomComPort& port, const LineSpeed& speed);
 
+// An error of a monitor port as RaisePortErrors raises it: the component's EComPort, with its code,
+// number and message unchanged (callers rely on them), and besides the port's name and the system's
+// text for the number, so that the user can be told which port failed and why.
+class PortError : public cport::EComPort {
+public:
+    PortError(int code, std::int64_t winError, std::string portName, bool lost = false);
+
+    // The port's name as it was set ("ttyUSB0", "pts/3"; empty when none was picked).
+    const std::string& PortName() const { return m_portName; }
+    // The system's text for the number ("No such file or directory"); empty when there is none.
+    const std::string& Reason() const { return m_reason; }
+    // The device went away while the port was open (an unplugged adapter, a relay that ended), and
+    // the port's event loop has ended: the port hears nothing more until it is closed and opened.
+    bool Lost() const { return m_lost; }
+    // "ttyUSB0: No such file or directory"; just the name without a reason.
+    std::string Details() const;
+
+private:
+    std::string m_portName;
+    std::string m_reason;
+    bool m_lost;
+};
+
+// Makes `port` raise PortError instead of the plain EComPort for every error it reports (it sets
+// the port's OnException). A failure that ends the port's event loop because the device went away is
+// marked Lost. Main thread only, like the port.
+void RaisePortErrors(cport::TCustomComPort& port);
+
+// For the application's exception handler: when `error` is a PortError marked Lost and `sender` is
+// the open port that raised it (the port's event loop reports its end with itself as the sender),
+// closes that port, so that it reads as closed and one open tries again. Returns whether it closed.
+bool CloseLostPort(cport::TObject* sender, const std::exception& error) noexcept;
+
+// The name a port is listed by: a device under /dev by its name relative to /dev ("/dev/pts/3" and
+// "pts/3" are "pts/3", which opening finds there again), any other path made absolute, a network
+// relay's name as it is.
+std::string ListedPortName(const std::string& name);
+// The device a listed name stands for: "pts/3" is "/dev/pts/3", a path stays as it is.
+std::string PortDevicePath(const std::string& listedName);
+
 // A port this program offers by name (one given on the command line, the demo relay's device): it
-// is published to the port list while the object lives. Publications are counted, so two objects
-// may publish the same name. Throws std::invalid_argument for a name that cannot be listed.
+// is published to the port list while the object lives, under ListedPortName. Publications are
+// counted, so two objects may publish the same name. Throws std::invalid_argument with a plain
+// sentence for a name that cannot be listed (empty, holding a NUL, too long).
 class PublishedPort {
 public:
     explicit PublishedPort(std::string name);
@@ -43,6 +85,7 @@ public:
     PublishedPort(const PublishedPort&) = delete;
     PublishedPort& operator=(const PublishedPort&) = delete;
 
+    // The name as listed and opened (ListedPortName).
     const std::string& Name() const { return m_name; }
 
 private:
