@@ -70,7 +70,9 @@ struct Opening {
             fd = STDOUT_FILENO;
         } else {
             real = FollowLinks(path);
-            const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : 0);
+            // Not blocking while opening: a named pipe without a reader is an error, not a wait that no
+            // stop signal could end.
+            const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (append ? O_APPEND : 0);
             // Created only when it is not there: an existing file is opened as it is, truncated later.
             fd = ::open(real.c_str(), flags | O_CREAT | O_EXCL, 0666);
             if (fd >= 0)
@@ -78,6 +80,7 @@ struct Opening {
             else if (errno == EEXIST)
                 fd = ::open(real.c_str(), flags);
             if (fd < 0) throw FileError(CreateMessage(path, errno));
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         }
         if (::fstat(fd, &info) != 0) throw FileError(Named() + ": " + std::strerror(errno));
     }

@@ -102,6 +102,8 @@ TEST_F(LoggerFilesTest, ARunThatCannotStartLeavesExistingFilesAlone)
     ExpectRefused({"--replay", input, "--records", records, "--raw", dir / "no/such/raw.log"}, 1);
     ExpectRefused({"--replay", dir.Path().string(), "--records", records}, 1);
     ExpectRefused({"--replay", dir / "missing.bin", "--records", records}, 1);
+    ASSERT_EQ(::mkfifo((dir / "nobody.fifo").c_str(), 0600), 0); // no reader: refused, not waited for
+    ExpectRefused({"--replay", input, "--records", records, "--raw", dir / "nobody.fifo"}, 1);
     // Standard input closed, as a service manager may start it.
     const Result closed = ChildProcess("/bin/sh", {"-c", "exec \"$0\" \"$@\" <&-", VARMIO_LOG_PROGRAM, "--replay", "-",
                                                    "--records", records})
