@@ -1,0 +1,57 @@
+// The logger's echo on standard output: a reader that stalls never holds up the lines given to it
+// (they are dropped and counted once the queue is full), a stalled reader can be given up on, and a
+// reader that goes away is one error.
+
+#include "Echo.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <string>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace varmio::logger {
+namespace {
+
+TEST(EchoTest, AStalledReaderCostsDroppedLinesNeverAWaitAndCanBeGivenUpOn)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_GE(::fcntl(ends[1], F_SETPIPE_SZ, 4096), 0);
+    StdoutEcho echo(ends[1], 1000);
+    const std::string line(99, 'x');
+    for (int i = 0; i < 1000; ++i) echo.Line(line); // 100 000 bytes into a 4 KiB pipe nobody reads
+    echo.Last("Frames: 1000");
+    const std::uint64_t dropped = echo.Dropped();
+    EXPECT_GT(dropped, 900u);
+    EXPECT_LT(dropped, 1000u);
+
+    const int cancel = ::eventfd(1, EFD_CLOEXEC); // a further stop signal, pending already
+    EXPECT_FALSE(echo.Drain(cancel)) << "a reader that never reads is given up on";
+    EXPECT_GT(echo.Dropped(), dropped) << "the lines still queued count as dropped";
+    EXPECT_EQ(echo.Error(), 0);
+    ::close(cancel);
+    ::close(ends[0]); // the writer left stuck wakes with EPIPE and ends
+    ::close(ends[1]);
+}
+
+TEST(EchoTest, AReaderThatGoesAwayIsOneErrorAndTheRestIsDiscarded)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+    StdoutEcho echo(ends[1]);
+    echo.Line("header");
+    EXPECT_TRUE(echo.Drain(-1));
+    EXPECT_EQ(echo.Error(), EPIPE);
+    EXPECT_EQ(echo.Dropped(), 0u);
+    ::close(ends[1]);
+}
+
+} // namespace
+} // namespace varmio::logger
