@@ -15,12 +15,12 @@ std::string TypeText(std::uint8_t msgType)
     return name.empty() ? "TYPE-" + std::to_string(msgType) : std::string(name);
 }
 
-nlohmann::json FieldValue(const DecodedField& field)
+nlohmann::ordered_json FieldValue(const DecodedField& field)
 {
     switch (field.Info->Type) {
     case ValueType::F88: return field.F88();
     case ValueType::Flag8: {
-        nlohmann::json bits = nlohmann::json::object();
+        nlohmann::ordered_json bits = nlohmann::ordered_json::object();
         for (int bit = 0; bit < 8; ++bit) {
             const bool set = ((field.Value >> bit) & 1) != 0;
             const FlagBit* named = field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
@@ -58,26 +58,26 @@ std::string DecodedLine(const Frame& frame, std::string_view time, std::string_v
     return line;
 }
 
-nlohmann::json FrameJson(const Frame& frame, std::string_view time)
+nlohmann::ordered_json FrameJson(const Frame& frame, std::string_view time)
 {
     const DecodedFrame decoded = DecodeFrame(frame);
-    nlohmann::json out = nlohmann::json::object();
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
     out["time"] = std::string(time);
     out["type"] = frame.MsgType;
     const std::string_view typeName = MessageTypeName(frame.MsgType);
-    out["type_name"] = typeName.empty() ? nlohmann::json() : nlohmann::json(std::string(typeName));
+    out["type_name"] = typeName.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(std::string(typeName));
     switch (MessageDirection(frame.MsgType)) {
     case Direction::ThermostatToBoiler: out["direction"] = "thermostat_to_boiler"; break;
     case Direction::BoilerToThermostat: out["direction"] = "boiler_to_thermostat"; break;
     case Direction::Unknown: out["direction"] = nullptr; break;
     }
     out["id"] = frame.DataId;
-    out["name"] = decoded.Info != nullptr ? nlohmann::json(std::string(decoded.Info->Name)) : nlohmann::json();
+    out["name"] = decoded.Info != nullptr ? nlohmann::ordered_json(std::string(decoded.Info->Name)) : nlohmann::ordered_json();
     out["description"] =
-        decoded.Info != nullptr ? nlohmann::json(std::string(decoded.Info->Description)) : nlohmann::json();
+        decoded.Info != nullptr ? nlohmann::ordered_json(std::string(decoded.Info->Description)) : nlohmann::ordered_json();
 
-    nlohmann::json fields = nlohmann::json::object();
-    nlohmann::json units = nlohmann::json::object();
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    nlohmann::ordered_json units = nlohmann::ordered_json::object();
     for (const DecodedField& field : decoded.Values()) {
         if (field.Info->Type == ValueType::DayHour) {
             fields["weekday"] = field.Weekday();
@@ -87,9 +87,9 @@ nlohmann::json FrameJson(const Frame& frame, std::string_view time)
         fields[std::string(field.Info->Key)] = FieldValue(field);
         if (!field.Info->Unit.empty()) units[std::string(field.Info->Key)] = std::string(field.Info->Unit);
     }
-    out["fields"] = decoded.CarriesValue() ? fields : nlohmann::json();
+    out["fields"] = decoded.CarriesValue() ? fields : nlohmann::ordered_json();
     const bool single = decoded.FieldCount == 1 && !decoded.Fields[0].Info->Unit.empty();
-    out["unit"] = single ? nlohmann::json(std::string(decoded.Fields[0].Info->Unit)) : nlohmann::json();
+    out["unit"] = single ? nlohmann::ordered_json(std::string(decoded.Fields[0].Info->Unit)) : nlohmann::ordered_json();
     out["units"] = units;
     out["text"] = FormatValue(decoded);
     out["raw"] = decoded.Raw;
@@ -98,7 +98,7 @@ nlohmann::json FrameJson(const Frame& frame, std::string_view time)
 
 std::string FrameJsonLine(const Frame& frame, std::string_view time)
 {
-    return FrameJson(frame, time).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return FrameJson(frame, time).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 } // namespace varmio::logger

@@ -24,7 +24,7 @@ std::string DecodedLine(const Frame& frame, std::string_view time, std::string_v
 // of named bits; ID 20 as weekday, hour and minute), null for the answers that carry no value; unit is
 // the single value's unit (null when the value has none or has several items), units each item's unit.
 // An ID the table does not know has a null name and its two bytes as "hb" and "lb".
-nlohmann::json FrameJson(const Frame& frame, std::string_view time);
+nlohmann::ordered_json FrameJson(const Frame& frame, std::string_view time);
 // The object on one line. Text that is not UTF-8 (a --timestamp argument) is replaced, never thrown.
 std::string FrameJsonLine(const Frame& frame, std::string_view time);
 

@@ -11,14 +11,29 @@ namespace {
 
 constexpr std::size_t kBatchBytes = 64 * 1024;
 
-} // namespace
-
-StdoutEcho::Shared::Shared() : doneFd(::eventfd(0, EFD_CLOEXEC))
+void Signal(int eventFd)
 {
-    if (doneFd < 0) throw std::system_error(errno, std::generic_category(), "cannot make an event for the echo");
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(eventFd, &one, sizeof one);
 }
 
-StdoutEcho::Shared::~Shared() { ::close(doneFd); }
+} // namespace
+
+StdoutEcho::Shared::Shared() : doneFd(::eventfd(0, EFD_CLOEXEC)), roomFd(::eventfd(0, EFD_CLOEXEC))
+{
+    if (doneFd < 0 || roomFd < 0) {
+        const int failure = errno;
+        if (doneFd >= 0) ::close(doneFd);
+        if (roomFd >= 0) ::close(roomFd);
+        throw std::system_error(failure, std::generic_category(), "cannot make an event for the echo");
+    }
+}
+
+StdoutEcho::Shared::~Shared()
+{
+    ::close(doneFd);
+    ::close(roomFd);
+}
 
 StdoutEcho::StdoutEcho(int fd, std::size_t capacity)
     : m_shared(std::make_shared<Shared>()), m_capacity(capacity), m_writer(Write, m_shared, fd)
@@ -60,6 +75,33 @@ void StdoutEcho::Queue(std::string_view line, bool mayDrop)
 
 void StdoutEcho::Line(std::string_view line) { Queue(line, true); }
 
+void StdoutEcho::KeptLine(std::string_view line) { Queue(line, false); }
+
+bool StdoutEcho::WaitForRoom(int cancelFd)
+{
+    for (;;) {
+        {
+            std::lock_guard lock(m_shared->mutex);
+            if (m_shared->queuedBytes <= m_capacity || m_shared->error != 0 || m_shared->finished) {
+                m_shared->waitingForRoom = false;
+                return true;
+            }
+            m_shared->waitingForRoom = true;
+        }
+        pollfd fds[2] = {{m_shared->roomFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        if (::poll(fds, cancelFd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return true; // cannot wait: go on
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(m_shared->roomFd, &count, sizeof count);
+        }
+        if (cancelFd >= 0 && (fds[1].revents & POLLIN) != 0) {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->waitingForRoom = false;
+            return false;
+        }
+    }
+}
+
 void StdoutEcho::Last(std::string_view line) { Queue(line, false); }
 
 void StdoutEcho::Write(const std::shared_ptr<Shared>& shared, int fd)
@@ -77,6 +119,7 @@ void StdoutEcho::Write(const std::shared_ptr<Shared>& shared, int fd)
                 shared->queuedBytes -= shared->queue.front().size();
                 shared->queue.pop_front();
             }
+            if (shared->waitingForRoom) Signal(shared->roomFd); // the waiter checks whether it fits now
         }
         std::string_view rest = batch;
         int error = 0;
@@ -92,6 +135,7 @@ void StdoutEcho::Write(const std::shared_ptr<Shared>& shared, int fd)
             shared->error = error;
             shared->queue.clear();
             shared->queuedBytes = 0;
+            Signal(shared->roomFd);
             break;
         }
     }
@@ -99,8 +143,8 @@ void StdoutEcho::Write(const std::shared_ptr<Shared>& shared, int fd)
         std::lock_guard lock(shared->mutex);
         shared->finished = true;
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(shared->doneFd, &one, sizeof one);
+    Signal(shared->doneFd);
+    Signal(shared->roomFd);
 }
 
 bool StdoutEcho::Drain(int cancelFd)

@@ -21,6 +21,9 @@ public:
     virtual ~LineSink() = default;
     // A line that may be dropped when the sink cannot keep up. Never blocks.
     virtual void Line(std::string_view line) = 0;
+    // A line that is never dropped (the decoded output of a replay, which is the product): the one
+    // who feeds it waits for room instead (StdoutEcho::WaitForRoom). Never blocks.
+    virtual void KeptLine(std::string_view line) = 0;
     // The summary at the end: never dropped.
     virtual void Last(std::string_view line) = 0;
 };
@@ -40,7 +43,13 @@ public:
     StdoutEcho& operator=(const StdoutEcho&) = delete;
 
     void Line(std::string_view line) override;
+    void KeptLine(std::string_view line) override;
     void Last(std::string_view line) override;
+
+    // Waits until the text queued fits the capacity again, the writer has failed, or `cancelFd`
+    // turns readable (a stop signal). Returns false when cancelled. Lets a replay keep pace with the
+    // reader of standard output without dropping lines or queuing without bound.
+    bool WaitForRoom(int cancelFd);
 
     // Waits until everything queued is written, or until `cancelFd` turns readable (a further stop
     // signal); the lines still queued then count as dropped. Returns whether all was written.
@@ -63,6 +72,8 @@ private:
         bool closing = false;
         bool finished = false;
         int doneFd = -1; // eventfd, written once the writer has ended
+        int roomFd = -1; // eventfd, written when the queue fits again while someone waits for room
+        bool waitingForRoom = false;
 
         Shared();
         ~Shared();

@@ -35,6 +35,8 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
       m_records(std::move(files.Records)),
       m_raw(std::move(files.Raw)),
       m_echo(echo),
+      m_output(options.Output),
+      m_keepDecoded(options.KeepDecodedLines),
       m_monitor(*this, m_regional)
 {
     if (m_fixedTime) {
@@ -46,7 +48,22 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
         m_nextTick = m_clock.Steady() + kTimerInterval;
     }
     if (m_records && m_records->Fresh()) m_records->WriteLine(CsvHeader);
-    if (m_echo) m_echo->Line(CsvHeader);
+    if (m_echo == nullptr) return;
+    if (m_output == OutputFormat::Records) {
+        m_echo->Line(CsvHeader);
+    } else {
+        // After the monitor's own work on the frame: its raw and record lines are in the files first.
+        m_monitor.SetOnFrame([this](const Frame& frame) { EchoDecoded(frame); });
+    }
+}
+
+void LogSession::EchoDecoded(const Frame& frame)
+{
+    const std::string line = m_output == OutputFormat::Json
+                                 ? FrameJsonLine(frame, m_dateTimeText)
+                                 : DecodedLine(frame, m_dateTimeText, m_regional.DecimalSeparator);
+    if (m_keepDecoded) m_echo->KeptLine(line);
+    else m_echo->Line(line);
 }
 
 void LogSession::Tick()
@@ -70,7 +87,7 @@ void LogSession::Finish()
 {
     if (m_records) m_records->Close();
     if (m_raw) m_raw->Close();
-    if (m_echo) m_echo->Last("Frames: " + std::to_string(m_monitor.FrameCount()));
+    if (m_echo && m_output != OutputFormat::Json) m_echo->Last("Frames: " + std::to_string(m_monitor.FrameCount()));
 }
 
 std::size_t LogSession::Unmappable() const
@@ -96,7 +113,7 @@ void LogSession::AppendRawLog(std::string_view line)
 void LogSession::AppendRecordLog(std::string_view line)
 {
     if (m_records) m_records->WriteLine(line);
-    if (m_echo) m_echo->Line(line);
+    if (m_echo && m_output == OutputFormat::Records) m_echo->Line(line);
 }
 
 } // namespace varmio::logger

@@ -4,6 +4,7 @@
 // the record lines on a line sink (standard output, UTF-8), and keeps the date-time text as the
 // window's clock would. Single-threaded: Feed, Finish and the accessors run on one thread.
 
+#include "DecodedOutput.h"
 #include "Echo.h"
 #include "LogFile.h"
 
@@ -27,6 +28,12 @@ namespace varmio::logger {
 struct LogOptions {
     bool All = false;                     // the change-only box cleared: log every frame
     std::optional<std::string> Timestamp; // fixed date-time text in place of the clock's
+    // What the echo shows: the record log, or every frame decoded (a readable line or JSON). The
+    // decoded lines replace the header, the record lines and, for JSON, the summary.
+    OutputFormat Output = OutputFormat::Records;
+    // The decoded lines are never dropped (a replay, whose feeder waits for room); otherwise they
+    // are dropped like record lines when standard output does not keep up.
+    bool KeepDecodedLines = false;
 };
 
 // Why `text` cannot stand in for the clock's date and time, empty when it can. It fills the record
@@ -56,7 +63,8 @@ public:
     // logged are in the files, and given to `echo`, before it returns. Throws FileError when a file
     // cannot be written.
     void Feed(std::span<const std::uint8_t> bytes);
-    // Closes the files and gives the summary line "Frames: N" to `echo`. Throws FileError.
+    // Closes the files and gives the summary line "Frames: N" to `echo`, except with JSON output,
+    // whose lines are objects only (the caller tells the summary elsewhere). Throws FileError.
     void Finish();
 
     std::int64_t FrameCount() const { return m_monitor.FrameCount(); }
@@ -74,6 +82,7 @@ public:
 
 private:
     void Tick();
+    void EchoDecoded(const Frame& frame);
 
     bool m_all;
     bool m_fixedTime;
@@ -82,6 +91,8 @@ private:
     std::unique_ptr<LogFile> m_records;
     std::unique_ptr<LogFile> m_raw;
     LineSink* m_echo;
+    OutputFormat m_output;
+    bool m_keepDecoded;
     std::string m_dateTimeText;
     std::chrono::steady_clock::time_point m_nextTick;
     std::array<std::array<bool, 8>, 2> m_checks{};

@@ -80,10 +80,11 @@ bool OccupyStandardDescriptors()
     return inputClosed;
 }
 
-// Logs from `feed` into the files and the echo, then closes everything and reports. What `feed`
-// throws is thrown on after the files are closed complete and the echo has written what it holds.
+// Logs from `feed` into the files and the echo (null when standard output shows nothing), then
+// closes everything and reports. What `feed` throws is thrown on after the files are closed complete
+// and the echo has written what it holds.
 int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSignals& signals,
-        const std::function<void(LogSession&)>& feed)
+        const std::function<void(LogSession&, StdoutEcho*)>& feed)
 {
     LogFiles files = OpenLogFiles(settings.Outputs, inputs);
     std::unique_ptr<StdoutEcho> echo;
@@ -92,7 +93,7 @@ int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSign
 
     std::exception_ptr failure;
     try {
-        feed(session);
+        feed(session, echo.get());
     } catch (...) {
         failure = std::current_exception();
     }
@@ -114,6 +115,9 @@ int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSign
         if (const int error = echo->Error(); error != 0) {
             code = Fail(std::string("standard output: ") + std::strerror(error), kExitFailure);
         }
+        // JSON Lines hold objects only: the summary goes beside them.
+        if (settings.Log.Output == OutputFormat::Json)
+            std::fprintf(stderr, "Frames: %lld\n", static_cast<long long>(session.FrameCount()));
     }
     if (const std::size_t unmappable = session.Unmappable(); unmappable > 0) {
         std::fprintf(stderr, "%s: %zu characters that Windows-1250 cannot hold were written as \"?\"\n", kProgram,
@@ -128,10 +132,13 @@ int LogReplay(const Settings& settings, StopSignals& signals)
 {
     // The input first, so that an unreadable one leaves existing output files alone.
     FileSource source(settings.Replay);
-    return Log(settings, {{"the input (" + source.Name() + ")", source.Info()}}, signals, [&](LogSession& session) {
+    return Log(settings, {{"the input (" + source.Name() + ")", source.Info()}}, signals, [&](LogSession& session,
+                                                                                             StdoutEcho* echo) {
         std::array<std::uint8_t, 64 * 1024> buffer;
         pollfd waits[2] = {{source.Fd(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
         for (;;) {
+            // Decoded lines are never dropped: the replay keeps the pace of standard output's reader.
+            if (echo != nullptr && settings.Log.KeepDecodedLines) echo->WaitForRoom(signals.Fd());
             if (::poll(waits, 2, -1) < 0 && errno != EINTR) throw SourceError(std::strerror(errno));
             if ((waits[1].revents & POLLIN) != 0 && signals.Take() != 0) return;
             if (waits[0].revents == 0) continue;
@@ -163,14 +170,14 @@ int LogPort(const std::string& portName, const Settings& settings, StopSignals& 
     if (!settings.Reconnect) {
         // The port first, so that one that does not open leaves existing output files alone.
         PortLogger logger(portName, settings.Speed);
-        return Log(settings, {}, signals, [&](LogSession& session) {
+        return Log(settings, {}, signals, [&](LogSession& session, StdoutEcho*) {
             const StopSignalWatch watch(signals, [&] { logger.RequestStop(); });
             logger.Run(session);
         });
     }
     constexpr std::chrono::milliseconds kFirstPause{1000};
     constexpr std::chrono::milliseconds kLongestPause{30'000};
-    return Log(settings, {}, signals, [&](LogSession& session) {
+    return Log(settings, {}, signals, [&](LogSession& session, StdoutEcho*) {
         std::chrono::milliseconds pause = kFirstPause;
         bool away = false; // a loss has been told, and no return since
         for (;;) {
@@ -260,7 +267,17 @@ int main(int argc, char** argv)
         ->option_text("FILE");
     app.add_flag("--append", settings.Outputs.Append,
                  "Continue existing log files instead of replacing them (the header only in a new or empty one)");
-    app.add_flag("--quiet", settings.Quiet, "Do not show the record lines and the summary on standard output");
+    auto* quietOption =
+        app.add_flag("--quiet", settings.Quiet, "Do not show the record lines and the summary on standard output");
+    bool decode = false;
+    bool json = false;
+    auto* decodeOption = app.add_flag(
+        "--decode", decode, "Show every frame decoded, one readable line each, instead of the record lines");
+    auto* jsonOption = app.add_flag("--json", json,
+                                    "Show every frame decoded as one JSON object per line (JSON Lines) instead of "
+                                    "the record lines; the summary goes to standard error");
+    decodeOption->excludes(jsonOption)->excludes(quietOption);
+    jsonOption->excludes(quietOption);
 
     // What the lines say.
     app.add_flag("--all", settings.Log.All, "Log a record line for every frame, not only for changed records");
@@ -294,6 +311,12 @@ int main(int argc, char** argv)
     const bool rawToStdout = settings.Outputs.RawPath == "-";
     if (recordsToStdout && rawToStdout)
         return Fail("--records and --raw cannot both be standard output (see --help)", kExitUsage);
+    if ((decode || json) && (recordsToStdout || rawToStdout))
+        return Fail(std::string(decode ? "--decode" : "--json") +
+                        " shows on standard output, which a log given as \"-\" already takes (see --help)",
+                    kExitUsage);
+    settings.Log.Output = json ? OutputFormat::Json : decode ? OutputFormat::Decoded : OutputFormat::Records;
+    settings.Log.KeepDecodedLines = app.count("--replay") > 0;
     // Standard output carrying a log shows nothing else.
     settings.Outputs.EchoToStdout = !settings.Quiet && !recordsToStdout && !rawToStdout;
 

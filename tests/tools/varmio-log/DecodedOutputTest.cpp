@@ -24,7 +24,7 @@ TEST(DecodedOutputTest, ReadableLineCarriesTimeDirectionTypeIdNameValueAndRaw)
 
 TEST(DecodedOutputTest, JsonHoldsTypedFieldsAndUnits)
 {
-    const nlohmann::json boiler = FrameJson(MakeFrame(kReadAck, 25, 0x36E6), "now");
+    const nlohmann::ordered_json boiler = FrameJson(MakeFrame(kReadAck, 25, 0x36E6), "now");
     EXPECT_EQ(boiler["time"], "now");
     EXPECT_EQ(boiler["type_name"], "READ-ACK");
     EXPECT_EQ(boiler["direction"], "boiler_to_thermostat");
@@ -34,31 +34,31 @@ TEST(DecodedOutputTest, JsonHoldsTypedFieldsAndUnits)
     EXPECT_EQ(boiler["text"], "54.90 °C");
     EXPECT_EQ(boiler["raw"], 0x36E6);
 
-    const nlohmann::json status = FrameJson(MakeFrame(kReadAck, 0, 0x0108), "now");
+    const nlohmann::ordered_json status = FrameJson(MakeFrame(kReadAck, 0, 0x0108), "now");
     EXPECT_EQ(status["fields"]["master"]["ch_enable"], true);
     EXPECT_EQ(status["fields"]["slave"]["flame_on"], true);
     EXPECT_EQ(status["fields"]["slave"]["fault"], false);
     EXPECT_TRUE(status["unit"].is_null());
 
-    const nlohmann::json capacity = FrameJson(MakeFrame(kReadAck, 15, 0x180A), "now");
+    const nlohmann::ordered_json capacity = FrameJson(MakeFrame(kReadAck, 15, 0x180A), "now");
     EXPECT_EQ(capacity["fields"]["max_capacity"], 24);
     EXPECT_EQ(capacity["units"]["min_modulation"], "%");
 
-    const nlohmann::json dayTime = FrameJson(MakeFrame(kWriteData, 20, (7 << 5 | 23) << 8 | 59), "now");
-    EXPECT_EQ(dayTime["fields"], (nlohmann::json{{"weekday", 7}, {"hour", 23}, {"minute", 59}}));
+    const nlohmann::ordered_json dayTime = FrameJson(MakeFrame(kWriteData, 20, (7 << 5 | 23) << 8 | 59), "now");
+    EXPECT_EQ(dayTime["fields"], (nlohmann::ordered_json{{"weekday", 7}, {"hour", 23}, {"minute", 59}}));
 }
 
 TEST(DecodedOutputTest, JsonOfAnswersWithoutValueUnknownIdsAndBadTextStaysValid)
 {
-    const nlohmann::json unsupported = FrameJson(MakeFrame(kUnknownDataId, 14, 0), "now");
+    const nlohmann::ordered_json unsupported = FrameJson(MakeFrame(kUnknownDataId, 14, 0), "now");
     EXPECT_TRUE(unsupported["fields"].is_null());
     EXPECT_EQ(unsupported["text"], "nepodporováno");
 
-    const nlohmann::json unknown = FrameJson(MakeFrame(53, 200, 0x12FE), "now");
+    const nlohmann::ordered_json unknown = FrameJson(MakeFrame(53, 200, 0x12FE), "now");
     EXPECT_TRUE(unknown["name"].is_null());
     EXPECT_TRUE(unknown["type_name"].is_null());
     EXPECT_TRUE(unknown["direction"].is_null());
-    EXPECT_EQ(unknown["fields"], (nlohmann::json{{"hb", 0x12}, {"lb", 0xFE}}));
+    EXPECT_EQ(unknown["fields"], (nlohmann::ordered_json{{"hb", 0x12}, {"lb", 0xFE}}));
 
     // A time stamp that is not UTF-8 is replaced, and the line still parses.
     const std::string line = FrameJsonLine(MakeFrame(kReadAck, 25, 0), "bad \xFF time");

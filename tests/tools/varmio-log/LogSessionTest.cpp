@@ -18,6 +18,7 @@ using namespace std::chrono_literals;
 class CapturedOutput final : public LineSink {
 public:
     void Line(std::string_view line) override { m_text.append(line).append("\n"); }
+    void KeptLine(std::string_view line) override { Line(line); }
     void Last(std::string_view line) override { Line(line); }
     const std::string& Text() const { return m_text; }
 
