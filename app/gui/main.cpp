@@ -139,8 +139,11 @@ int main(int argc, char* argv[])
     }
 
     varmio::TForm1 form;
+    // A port of the command line or of the demo wins over the remembered one, and is not remembered.
     if (relay) form.PresetPort(relay->PortName());
     if (named) form.PresetPort(named->Name());
+    if (relay || named) form.SetRemembersPort(false);
+    else form.PresetRememberedPort();
     form.show();
     // In receive-sized batches, as the port would hand them over.
     for (std::size_t at = 0; at < capture.size(); at += varmio::TForm1::kReceiveBufferSize)

@@ -2,10 +2,13 @@
 
 #include "cport/Enumeration.h"
 #include "cport/NetPort.h"
+#include "cport/Persistence.h"
+#include "varmio/UserConfig.h"
 
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -49,6 +52,40 @@ void ApplyLineSpeed(cport::TCustomComPort& port, const LineSpeed& speed)
     // The custom rate first, so that an open port switching to brCustom is configured once, right.
     if (speed.BaudRate == cport::brCustom) port.SetCustomBaudRate(speed.CustomBaudRate);
     port.SetBaudRate(speed.BaudRate);
+}
+
+void RememberPort(const cport::TCustomComPort& port, const std::filesystem::path& file)
+{
+    try {
+        std::filesystem::create_directories(file.parent_path());
+        cport::TIniFile ini(file.string()); // keeps the other sections (the network relays, ...)
+        port.SaveToIniSection(ini);
+    } catch (const std::exception& e) {
+        throw std::runtime_error("cannot write " + file.string() + ": " + e.what());
+    }
+}
+
+std::optional<RememberedPort> RecallPort(const std::string& componentName, const std::filesystem::path& file)
+{
+    std::error_code missing;
+    if (!std::filesystem::exists(file, missing)) return std::nullopt;
+    try {
+        if (!std::ifstream(file, std::ios::binary)) throw std::runtime_error("it cannot be read");
+        const std::unique_ptr<cport::TMemIniFile> ini = ReadUserConfig(file);
+        if (ini->ReadSection(componentName).empty()) return std::nullopt;
+        // Loaded into a closed port of its own, through the setters that check every value.
+        cport::TComPort scratch;
+        scratch.SetName(componentName);
+        ApplyMonitorPortSettings(scratch);
+        scratch.LoadFromIniSection(*ini);
+        // An unknown rate text would load as the component's fallback rate: refused here instead.
+        const std::string rate = ini->ReadString(componentName, "BaudRate", std::string(cport::BaudRateToText(kDesignBaudRate)));
+        if (rate != cport::BaudRateToText(scratch.BaudRate())) throw std::runtime_error("unknown speed \"" + rate + "\"");
+        if (scratch.Port().empty()) throw std::runtime_error("empty port name");
+        return RememberedPort{scratch.Port(), LineSpeed{scratch.BaudRate(), scratch.CustomBaudRate()}};
+    } catch (const std::exception& e) {
+        throw std::runtime_error("cannot use " + file.string() + ": " + e.what());
+    }
 }
 
 PortError::PortError(int code, std::int64_t winError, std::string portName, bool lost)

@@ -5,6 +5,7 @@
 #include "varmio/Application.h"
 #include "varmio/MainWindow.h"
 #include "varmio/MonitorPort.h"
+#include "varmio/UserConfig.h"
 
 #include "NetRelayDialog.h"
 
@@ -14,6 +15,9 @@
 
 #include <QGroupBox>
 #include <QLineEdit>
+
+#include <cstdio>
+#include <optional>
 
 namespace varmio {
 namespace {
@@ -82,6 +86,7 @@ void TForm1::BuildConnectionPanel()
         ApplyMonitorPortSettings(*m_comPort1);
         // Its errors name the port and the reason, and a device that goes away leaves it closed.
         RaisePortErrors(*m_comPort1);
+        m_comPort1->SetOnAfterOpen([this](cport::TObject* /*Sender*/) { RememberOpenPort(); });
         m_comPort1->SetOnRxChar([this](cport::TObject* Sender, std::int32_t Count) { ComPort1RxChar(Sender, Count); });
 
         m_comComboBox1->SetComPort(m_comPort1.get());
@@ -139,6 +144,29 @@ void TForm1::ScheduleBacklogRead()
             });
         },
         Qt::QueuedConnection);
+}
+
+void TForm1::RememberOpenPort() noexcept
+{
+    if (!m_remembersPort) return;
+    try {
+        RememberPort(*m_comPort1, UserConfigPath());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varmio: the port is not remembered: %s\n", e.what());
+    }
+}
+
+void TForm1::PresetRememberedPort()
+{
+    try {
+        const std::optional<RememberedPort> last = RecallPort(m_comPort1->Name(), UserConfigPath());
+        if (!last || m_comComboBox1->Items().IndexOfText(last->Port) < 0) return;
+        PresetPort(last->Port);
+        ApplyLineSpeed(*m_comPort1, last->Speed);
+        m_comComboBox2->SyncWithPort();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varmio: the last port is not preselected: %s\n", e.what());
+    }
 }
 
 void TForm1::PresetPort(const std::string& name)

@@ -8,6 +8,7 @@
 #include "cportctl/CPortCtl.h"
 #include "varmio/Application.h"
 #include "varmio/DemoRelay.h"
+#include "varmio/UserConfig.h"
 #include "varmio/relaysim/RelaySim.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -250,6 +252,56 @@ TEST_F(HandFedPortTest, ChoosingAnotherSpeedAppliesItToTheOpenPort)
     emit speed->activated(index);
     EXPECT_EQ(m_form->ComPort1()->BaudRate(), cport::br9600);
     EXPECT_TRUE(m_form->ComPort1()->Connected());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(HandFedPortTest, TheLastSuccessfulOpenIsRememberedAndPreselectedAtTheNextStartWhenListed)
+{
+    std::filesystem::remove(varmio::UserConfigPath());
+    varmio::WriteUserConfig("NetRelays", "Relay1", "socket://127.0.0.1:2000"); // another part's section
+    auto* speed = m_form->ComComboBox2();
+    speed->setCurrentIndex(speed->findText(QStringLiteral("9600")));
+    emit speed->activated(speed->currentIndex());
+    ClickLed();
+    ASSERT_TRUE(m_form->ComPort1()->Connected());
+    ClickLed();
+
+    const auto ini = varmio::ReadUserConfig();
+    EXPECT_EQ(ini->ReadString("ComPort1", "Port", ""), m_published->Name());
+    EXPECT_EQ(ini->ReadString("ComPort1", "BaudRate", ""), "9600");
+    EXPECT_EQ(ini->ReadString("NetRelays", "Relay1", ""), "socket://127.0.0.1:2000") << "the rest of the file is kept";
+
+    ConnectionPanelTest::SetUp(); // the next start, without the preset
+    EXPECT_EQ(m_form->ComComboBox1()->Text(), "");
+    m_form->PresetRememberedPort();
+    EXPECT_EQ(m_form->ComComboBox1()->Text(), m_published->Name());
+    EXPECT_EQ(m_form->ComComboBox2()->Text(), "9600");
+    EXPECT_EQ(m_form->ComPort1()->BaudRate(), cport::br9600);
+
+    // Not listed any more: nothing is preselected, as without a remembered port.
+    m_published.reset();
+    ConnectionPanelTest::SetUp();
+    m_form->PresetRememberedPort();
+    EXPECT_EQ(m_form->ComComboBox1()->Text(), "");
+    EXPECT_EQ(m_form->ComComboBox2()->Text(), "19200");
+}
+
+TEST_F(HandFedPortTest, ARememberedPortThatCannotBeUsedIsReportedOnStandardErrorAndIgnored)
+{
+    for (const char* speed : {"fast", "-5"}) {
+        std::filesystem::remove(varmio::UserConfigPath());
+        varmio::WriteUserConfig("ComPort1", "Port", m_published->Name());
+        varmio::WriteUserConfig("ComPort1", "BaudRate", speed);
+        testing::internal::CaptureStderr();
+        m_form->PresetRememberedPort();
+        const std::string warning = testing::internal::GetCapturedStderr();
+        EXPECT_NE(warning.find(varmio::UserConfigPath().string()), std::string::npos) << speed << ": " << warning;
+        EXPECT_EQ(m_form->ComComboBox2()->Text(), "19200") << speed;
+    }
+    std::filesystem::remove(varmio::UserConfigPath());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,21 @@ struct LineSpeed {
 std::optional<LineSpeed> ParseLineSpeed(std::string_view text);
 // Sets the port's speed (BaudRate, and CustomBaudRate for a custom one). Throws the port's EComPort.
 void ApplyLineSpeed(cport::TCustomComPort& port, const LineSpeed& speed);
+
+// The port and speed of the last successful open, kept in the user's configuration file
+// (UserConfig.h) by the port's own ini persistence: the section named after the port component
+// ("ComPort1") holds its basic settings (Port, BaudRate, CustomBaudRate and the line format).
+struct RememberedPort {
+    std::string Port;
+    LineSpeed Speed;
+};
+// Writes the open `port`'s basic settings to `file`, keeping the rest of the file. Throws
+// std::runtime_error naming the file when it cannot be written.
+void RememberPort(const cport::TCustomComPort& port, const std::filesystem::path& file);
+// Reads back what RememberPort wrote for the component called `componentName`; nothing when the file
+// or its section is missing. Throws std::runtime_error naming the file when the file exists but
+// cannot be read, or holds a port name or speed that a port refuses.
+std::optional<RememberedPort> RecallPort(const std::string& componentName, const std::filesystem::path& file);
 
 // An error of a monitor port as RaisePortErrors raises it: the component's EComPort, with its code,
 // number and message unchanged (callers rely on them), and besides the port's name and the system's

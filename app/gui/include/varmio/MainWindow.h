@@ -100,6 +100,13 @@ public:
     // Makes `name` the port to open: ComPort1's Port, and the port selector's item when the list
     // has it (a program publishes the ports it provides before it creates the window).
     void PresetPort(const std::string& name);
+    // Makes the port and speed of the last successful open (kept in the user's configuration file)
+    // the ones to open, when the port list has that port; otherwise changes nothing. A file that
+    // cannot be used is reported on standard error and otherwise ignored.
+    void PresetRememberedPort();
+    // Whether each successful open is kept in the user's configuration file (on unless turned off,
+    // as the program does for ports it provides itself).
+    void SetRemembersPort(bool value) { m_remembersPort = value; }
     // File > "Síťový převodník…": asks for a network relay, then AddNetRelay.
     void NetRelay1Click(cport::TObject* Sender);
     // Lists a network relay's port name in the port selector (published while the window lives),
@@ -160,6 +167,7 @@ private:
     void ConnectControls();
     void BuildConnectionPanel();
     void ScheduleBacklogRead();
+    void RememberOpenPort() noexcept;
     void BuildMenu();
     QListWidget* CheckList(StatusList list) const;
     // The record log's full text, lines separated by LF, as the user sees it.
@@ -193,6 +201,7 @@ private:
     cportctl::TComLed* m_comLed1 = nullptr;
     std::array<std::uint8_t, kReceiveBufferSize> m_receiveBuffer{}; // reused by every receive event
     bool m_backlogReadQueued = false;
+    bool m_remembersPort = true;
 };
 
 } // namespace varmio
