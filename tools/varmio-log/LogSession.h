@@ -22,6 +22,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace varmio::logger {
 
@@ -68,6 +69,8 @@ public:
     void Finish();
 
     std::int64_t FrameCount() const { return m_monitor.FrameCount(); }
+    // Called with every frame after the monitor's own work on it (see Monitor::SetOnFrame).
+    void SetOnFrame(Monitor::FrameEvent handler) { m_monitor.SetOnFrame(std::move(handler)); }
     // Characters written as "?" to the files, which cannot hold them.
     std::size_t Unmappable() const;
 

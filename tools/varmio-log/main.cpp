@@ -11,6 +11,7 @@
 #include "Echo.h"
 #include "LogFile.h"
 #include "LogSession.h"
+#include "MqttOptions.h"
 #include "PortLogger.h"
 #include "StopSignals.h"
 
@@ -61,6 +62,7 @@ struct Settings {
     OutputRequest Outputs;
     bool Quiet = false;
     bool Reconnect = false;
+    std::optional<varmio::mqtt::PublisherOptions> Publishing; // --mqtt
 };
 
 // Standard descriptors that are closed are taken by /dev/null, so that no file opened later becomes
@@ -89,7 +91,11 @@ int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSign
     LogFiles files = OpenLogFiles(settings.Outputs, inputs);
     std::unique_ptr<StdoutEcho> echo;
     if (settings.Outputs.EchoToStdout) echo = std::make_unique<StdoutEcho>(STDOUT_FILENO);
+    // Started once the files are open: the broker never decides whether a run can start.
+    std::optional<varmio::mqtt::Publisher> publisher;
+    if (settings.Publishing) publisher.emplace(*settings.Publishing);
     LogSession session(settings.Log, varmio::Regional::FromEnvironment(), std::move(files), echo.get());
+    if (publisher) session.SetOnFrame([&](const varmio::Frame& frame) { publisher->Post(frame); });
 
     std::exception_ptr failure;
     try {
@@ -102,6 +108,7 @@ int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSign
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
+    if (publisher) publisher->Finish(); // what it holds, then "offline"; bounded when the broker is slow
     int code = 0;
     if (echo) {
         // A reader that stalls for good is given up on at a further stop signal.
@@ -285,6 +292,16 @@ int main(int argc, char** argv)
                    "Use TEXT (\"DATE; TIME\") as the date and time of every line instead of the clock")
         ->option_text("TEXT");
 
+    // Where the values are published.
+    MqttSettings mqtt;
+    AddMqttOptions(app, mqtt);
+
+    app.set_config("--config", "",
+                   "Read options from the ini FILE: NAME = VALUE lines, NAME a long option without its dashes "
+                   "(\"mqtt = broker.lan\", \"all = true\"); options on the command line win")
+        ->option_text("FILE");
+    app.config_formatter(std::make_shared<CLI::ConfigINI>());
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -319,6 +336,11 @@ int main(int argc, char** argv)
     settings.Log.KeepDecodedLines = app.count("--replay") > 0;
     // Standard output carrying a log shows nothing else.
     settings.Outputs.EchoToStdout = !settings.Quiet && !recordsToStdout && !rawToStdout;
+    try {
+        settings.Publishing = PublisherOptionsOf(mqtt, kProgram);
+    } catch (const MqttUsageError& e) {
+        return Fail(std::string(e.what()) + " (see --help)", kExitUsage);
+    }
 
     try {
         if (settings.Demo) {
