@@ -48,13 +48,19 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
         m_nextTick = m_clock.Steady() + kTimerInterval;
     }
     if (m_records && m_records->Fresh()) m_records->WriteLine(CsvHeader);
+    // After the monitor's own work on the frame: its raw and record lines are in the files first.
+    m_monitor.SetOnFrame([this](const Frame& frame) { OnFrame(frame); });
     if (m_echo == nullptr) return;
-    if (m_output == OutputFormat::Records) {
+    if (m_output == OutputFormat::Records)
         m_echo->Line(CsvHeader);
-    } else {
-        // After the monitor's own work on the frame: its raw and record lines are in the files first.
-        m_monitor.SetOnFrame([this](const Frame& frame) { EchoDecoded(frame); });
-    }
+    else
+        m_echoDecoded = true;
+}
+
+void LogSession::OnFrame(const Frame& frame)
+{
+    if (m_echoDecoded) EchoDecoded(frame);
+    if (m_onFrame) m_onFrame(frame);
 }
 
 void LogSession::EchoDecoded(const Frame& frame)

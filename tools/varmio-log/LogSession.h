@@ -69,8 +69,9 @@ public:
     void Finish();
 
     std::int64_t FrameCount() const { return m_monitor.FrameCount(); }
-    // Called with every frame after the monitor's own work on it (see Monitor::SetOnFrame).
-    void SetOnFrame(Monitor::FrameEvent handler) { m_monitor.SetOnFrame(std::move(handler)); }
+    // Called with every frame after the monitor's own work on it and after its decoded line (see
+    // Monitor::SetOnFrame); must not feed bytes back.
+    void SetOnFrame(Monitor::FrameEvent handler) { m_onFrame = std::move(handler); }
     // Characters written as "?" to the files, which cannot hold them.
     std::size_t Unmappable() const;
 
@@ -86,6 +87,7 @@ public:
 private:
     void Tick();
     void EchoDecoded(const Frame& frame);
+    void OnFrame(const Frame& frame);
 
     bool m_all;
     bool m_fixedTime;
@@ -96,6 +98,8 @@ private:
     LineSink* m_echo;
     OutputFormat m_output;
     bool m_keepDecoded;
+    bool m_echoDecoded = false;
+    Monitor::FrameEvent m_onFrame;
     std::string m_dateTimeText;
     std::chrono::steady_clock::time_point m_nextTick;
     std::array<std::array<bool, 8>, 2> m_checks{};

@@ -72,11 +72,12 @@ TEST_F(LoggerMqttTest, AReplayLeavesEveryQuantitysLastValueRetainedWithItsConfig
     ASSERT_TRUE(test::WriteFile(dir / "varmio-log.ini", "; unattended logging\nmqtt = " + broker.Address() +
                                                             "\nmqtt-prefix = fromfile\nrecords = " + dir / "records.csv" + "\n"));
     const Result r = LoggerProcess(dir, {"--config", dir / "varmio-log.ini", "--mqtt-prefix", "house/boiler",
-                                         "--replay", capture, "--timestamp", kStamp})
+                                         "--replay", capture, "--timestamp", kStamp, "--decode"})
                          .Wait();
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_GT(Lines(ReadFile(dir / "records.csv")), 1u) << "the config file's --records was not used";
+    EXPECT_NE(ReadFile(dir / "stdout").find(" Tboiler: "), std::string::npos) << "no decoded lines beside publishing";
 
     const auto expected = LastValues(capture, "house/boiler");
     ASSERT_GT(expected.size(), 40u);
