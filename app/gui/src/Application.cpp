@@ -45,8 +45,8 @@ QString ExceptionText(const std::exception& error)
         return ErrorBoxText(QString::fromUtf8(error.what()));
     const QString name = QString::fromStdString(port->PortName());
     if (port->Lost()) {
-        return QStringLiteral("Port %1 zmizel (%2).\nPort je zavřený; kliknutím na kontrolku ho znovu otevřete.")
-            .arg(name, QString::fromStdString(port->Reason()));
+        const QString reason = port->Reason().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(port->Reason()));
+        return QStringLiteral("Port %1 zmizel%2.\nPort je zavřený; kliknutím na kontrolku ho znovu otevřete.").arg(name, reason);
     }
     const QString where = name.isEmpty() ? QStringLiteral("Není vybrán žádný port.") : QString::fromStdString(port->Details());
     return ErrorBoxText(QString::fromUtf8(error.what())) + QLatin1Char('\n') + where;
