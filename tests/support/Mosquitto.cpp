@@ -120,8 +120,11 @@ std::map<std::string, std::string> RetainedMessages(int port, const std::string&
         bool Subscribed = false;
         bool ProbeBack = false;
     } read;
+    const auto fail = [&](const char* what) {
+        return std::runtime_error("cannot read the broker at port " + std::to_string(port) + ": " + what);
+    };
     Client client(port, &read);
-    if (client.Mosq == nullptr) return {};
+    if (client.Mosq == nullptr) throw fail("no connection");
     mosquitto_subscribe_callback_set(client.Mosq, [](mosquitto*, void* self, int, int, const int*) {
         static_cast<Read*>(self)->Subscribed = true;
     });
@@ -136,9 +139,9 @@ std::map<std::string, std::string> RetainedMessages(int port, const std::string&
     if (mosquitto_subscribe_multiple(client.Mosq, nullptr, 2, const_cast<char* const*>(topics), 1, 0, nullptr) !=
             MOSQ_ERR_SUCCESS ||
         !client.LoopUntil([&] { return read.Subscribed; }, 10s))
-        return {};
+        throw fail("no subscription");
     mosquitto_publish(client.Mosq, nullptr, read.Probe.c_str(), 1, "-", 1, false);
-    if (!client.LoopUntil([&] { return read.ProbeBack; }, 10s)) return {};
+    if (!client.LoopUntil([&] { return read.ProbeBack; }, 10s)) throw fail("the probe did not come back");
     return read.Retained;
 }
 

@@ -9,9 +9,12 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <poll.h>
 
 namespace varmio::test {
 
@@ -43,9 +46,29 @@ private:
 };
 
 // What the broker holds retained under the topic filter `filter` ("varmio/#"), by topic: read by
-// subscribing, then sending a message to itself, which comes after all retained ones. Empty when
-// the broker cannot be reached.
+// subscribing, then sending a message to itself, which comes after all retained ones. Throws
+// std::runtime_error when the broker cannot be read.
 std::map<std::string, std::string> RetainedMessages(int port, const std::string& filter);
+
+// Reads what the broker holds every 50 ms until `done(held)`; false at the deadline. A broker that
+// cannot be read (one being restarted) holds nothing yet. For what a client has sent: the broker
+// may still be working through it when the client is gone.
+template <class Done>
+bool EventuallyRetained(int port, const std::string& filter, Done done,
+                        std::chrono::milliseconds patience = std::chrono::seconds(60))
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        std::map<std::string, std::string> held;
+        try {
+            held = RetainedMessages(port, filter);
+        } catch (const std::runtime_error&) {
+        }
+        if (done(held)) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        ::poll(nullptr, 0, 50);
+    }
+}
 
 // Publishes one message (QoS 1) and waits until it has left.
 bool PublishMessage(int port, const std::string& topic, const std::string& payload, bool retain);
