@@ -31,7 +31,7 @@ public:
 
     // A file dialog: the path typed into its name box (as a user does; selectFile() mangles an
     // absolute path whose folder does not exist), then its Save button.
-    static Step ChooseFile(QString path)
+    static Step ChooseFile(const QString& path)
     {
         return [path](QWidget* modal) {
             auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
