@@ -9,7 +9,8 @@
 namespace varmio::detail {
 namespace {
 
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); // what iconv_open fails with
+// What iconv_open fails with; the C library spells it as an integer cast to a pointer.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); // NOLINT(performance-no-int-to-ptr)
 
 // One open iconv converter; not shareable between threads.
 class Converter {

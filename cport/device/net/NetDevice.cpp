@@ -228,7 +228,7 @@ private:
     void MarkRemoved(int error);
 
     // Reader thread.
-    void RunReader(std::stop_token stop);
+    void RunReader(const std::stop_token& stop);
     void Drain();
     int Timeout(Clock::time_point now) const;
 
@@ -635,7 +635,7 @@ void NetDevice::MarkRemoved(int error)
 
 // ---- The reader thread -------------------------------------------------------------------------------
 
-void NetDevice::RunReader(std::stop_token stop)
+void NetDevice::RunReader(const std::stop_token& stop)
 {
     const int wakeFd = static_cast<int>(m_wake.NativeHandle());
     epoll_event events[4];

@@ -149,7 +149,7 @@ private:
     LineRules Rules() const;
 
     // Reader thread.
-    void RunReader(std::stop_token stop);
+    void RunReader(const std::stop_token& stop);
     void Drain();
     std::size_t Fill(const DeviceCore::Space& space, const LineRules& rules, ssize_t& got, int& error);
     bool SampleLines(); // false when the device answers as one that is gone
@@ -459,7 +459,7 @@ void PosixDevice::Arm()
 
 // ---- The reader thread -------------------------------------------------------------------------------
 
-void PosixDevice::RunReader(std::stop_token stop)
+void PosixDevice::RunReader(const std::stop_token& stop)
 {
     const int wakeFd = static_cast<int>(m_wake.NativeHandle());
     epoll_event events[4];

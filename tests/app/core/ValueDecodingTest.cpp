@@ -30,7 +30,7 @@ TEST_F(ValueDecodingTest, EachValueComesFromItsDataIdAndMessageTypeIntoItsBoxAnd
         SendFrame(c.msgType, c.dataId, value);
         const std::string expected = std::to_string(value / 256);
         EXPECT_EQ(display.Box(c.box), expected) << "data ID " << c.dataId;
-        EXPECT_DOUBLE_EQ(monitor.StoredValues()[c.slot], value / 256) << "data ID " << c.dataId;
+        EXPECT_DOUBLE_EQ(monitor.StoredValues()[c.slot], value / 256.0) << "data ID " << c.dataId;
         value += 0x0100;
     }
     EXPECT_EQ(monitor.BuildRecord(), "1; 2; 3; 4; 5; 6; 7; 8; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0");

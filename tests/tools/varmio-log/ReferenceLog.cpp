@@ -134,11 +134,15 @@ Logs Replay(const std::vector<std::uint8_t>& input, const std::string& stamp, bo
         }
 
         std::vector<std::string> record;
+        record.reserve(tenths.size() + 12);
         for (long t : tenths) record.push_back(NumberText(t));
         for (int bit = 0; bit < 5; ++bit) record.push_back((master >> bit) & 1 ? "1" : "0");
         for (int bit = 0; bit < 7; ++bit) record.push_back((slave >> bit) & 1 ? (bit == 3 ? "10" : "1") : "0");
         std::string text;
-        for (const std::string& field : record) text += (text.empty() ? "" : "; ") + field;
+        for (const std::string& field : record) {
+            if (!text.empty()) text += "; ";
+            text += field;
+        }
 
         if (all || text != previous) {
             const std::string line = stamp + "; " + text;
