@@ -4,6 +4,7 @@
 #include "varmio/MonitorPort.h"
 #include "varmio/WindowLayout.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -49,7 +50,14 @@ QString ExceptionText(const std::exception& error)
         return QStringLiteral("Port %1 zmizel%2.\nPort je zavřený; kliknutím na kontrolku ho znovu otevřete.").arg(name, reason);
     }
     const QString where = name.isEmpty() ? QStringLiteral("Není vybrán žádný port.") : QString::fromStdString(port->Details());
-    return ErrorBoxText(QString::fromUtf8(error.what())) + QLatin1Char('\n') + where;
+    QString text = ErrorBoxText(QString::fromUtf8(error.what())) + QLatin1Char('\n') + where;
+    // A serial device the user may not open: on Debian the ports belong to the group dialout, which a
+    // new user is not in; the usual first start with a relay.
+    if (port->WinErrorCode() == EACCES && !name.contains(QLatin1String("://"))) {
+        text += QStringLiteral("\nK sériovým portům mají přístup členové skupiny dialout. Přidejte se do ní "
+                               "(sudo usermod -aG dialout $USER), odhlaste se a znovu přihlaste.");
+    }
+    return text;
 }
 
 namespace {

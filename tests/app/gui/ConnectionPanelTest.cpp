@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -88,6 +89,24 @@ TEST_F(ConnectionPanelTest, AnOpenErrorKeepsTheComponentsMessageAndCodeAndNamesT
                   "Unable to open com port (Error: 2)\nttyNONE9: No such file or directory");
     }
     EXPECT_EQ(m_form->ComComboBox1()->toolTip(), QStringLiteral("/dev/ttyNONE9"));
+}
+
+TEST_F(ConnectionPanelTest, APortTheUserMayNotOpenIsToldHowToJoinTheDialoutGroup)
+{
+    // Made by hand: as root (the suite's usual user) no device refuses an open for lack of permission.
+    const QString hint = QStringLiteral("skupiny dialout");
+    QString caption, text;
+    ModalDriver driver({ModalDriver::ReadMessageBox(&caption, &text)});
+    varmio::ShowException(varmio::PortError(1, EACCES, "ttyUSB0"));
+    ASSERT_EQ(driver.Answered(), 1);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Unable to open com port (Error: 13)\nttyUSB0: Permission denied\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(hint) && text.contains(QStringLiteral("usermod -aG dialout"))) << text.toStdString();
+    // Other reasons, and a network relay (no group helps there), keep their two lines.
+    for (const varmio::PortError& other : {varmio::PortError(1, ENOENT, "ttyUSB0"),
+                                           varmio::PortError(1, EACCES, "socket://relay:4001"),
+                                           varmio::PortError(1, EACCES, "ttyUSB0", true)})
+        EXPECT_FALSE(varmio::ExceptionText(other).contains(hint)) << other.PortName();
 }
 
 TEST_F(ConnectionPanelTest, PacedSimulatorStreamFillsTheWindowAndTheLedFollowsOpenAndClose)

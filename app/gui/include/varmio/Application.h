@@ -23,7 +23,8 @@ QString ErrorBoxText(const QString& message);
 
 // The error box's text for an exception: ErrorBoxText of its message; for a port's error (PortError)
 // a second line names the port and the system's reason ("ttyUSB0: No such file or directory"), and a
-// port whose device went away while open is told in a plain sentence instead.
+// port whose device went away while open is told in a plain sentence instead; a device the user lacks
+// the permission for (EACCES) gets a third line: how to join the group dialout.
 QString ExceptionText(const std::exception& error);
 
 // The message of an exception: what() for a std::exception, a fixed text for anything else.
