@@ -1,5 +1,7 @@
 #include "LogMemo.h"
 
+#include <algorithm>
+
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -35,11 +37,32 @@ void LogMemo::AppendLine(const QString& line)
     end.insertBlock();
     end.endEditBlock();
     log->setUndoRedoEnabled(true);
+    // Lines in the log: every block but the empty one at the end.
+    if (m_lineCap > 0 && log->blockCount() - 1 > m_lineCap) DropOldest(following);
 
     if (following && !m_followPending) {
         m_followPending = true;
         QTimer::singleShot(0, this, [this] { FollowEnd(); });
     }
+}
+
+void LogMemo::DropOldest(bool following)
+{
+    QTextDocument* log = document();
+    const int block = std::max(1, m_lineCap / 10);
+    const QTextBlock firstKept = log->findBlockByNumber(log->blockCount() - 1 - (m_lineCap - block));
+    QScrollBar* bar = verticalScrollBar();
+    const int top = bar->value();
+    const int linesGone = firstKept.firstLineNumber(); // visual lines, wrapped ones counted
+
+    log->setUndoRedoEnabled(false);
+    QTextCursor gone(log);
+    gone.setPosition(firstKept.position(), QTextCursor::KeepAnchor);
+    gone.removeSelectedText(); // the user's cursor and selection move with the text they are in
+    // Undo records of what the user typed point at places in the text that have just moved: they go.
+    log->setUndoRedoEnabled(true);
+
+    if (!following) bar->setValue(std::max(0, top - linesGone));
 }
 
 void LogMemo::FollowEnd()
@@ -50,6 +73,8 @@ void LogMemo::FollowEnd()
 }
 
 void LogMemo::Clear() { setPlainText(QString()); }
+
+void LogMemo::SetLineCap(int lines) { m_lineCap = std::max(0, lines); }
 
 void LogMemo::mouseDoubleClickEvent(QMouseEvent* event)
 {

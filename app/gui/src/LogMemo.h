@@ -2,6 +2,9 @@
 // A log memo: a plain-text box the user may edit, to which the program appends lines. Appending
 // costs the same however long the log is: the line is inserted at the end without an undo record,
 // and a view that was following the end is scrolled once per event-loop turn, not once per line.
+// A memo given a line cap keeps only the newest lines: past the cap the oldest leave from the top a
+// block (a tenth of the cap) at a time, so a long run neither grows the memo nor pays a removal per
+// line; the view and the user's selection stay on the lines they were on.
 // Main thread only.
 
 #include <QPlainTextEdit>
@@ -20,6 +23,9 @@ public:
     void AppendLine(const QString& line);
     // Empties the memo (and its undo history).
     void Clear();
+    // The most lines the memo keeps (0: every line). A lower cap takes effect at the next line.
+    void SetLineCap(int lines);
+    int LineCap() const { return m_lineCap; }
 
 signals:
     void doubleClicked();
@@ -29,8 +35,10 @@ protected:
 
 private:
     void FollowEnd();
+    void DropOldest(bool following);
 
     bool m_followPending = false;
+    int m_lineCap = 0;
 };
 
 } // namespace varmio

@@ -5,6 +5,7 @@
 #include "GroupBox.h"
 #include "LogMemo.h"
 #include "varmio/Application.h"
+#include "varmio/MessageOverview.h"
 #include "varmio/MessagesWindow.h"
 #include "varmio/TrendWindow.h"
 #include "varmio/RecordLog.h"
@@ -299,6 +300,9 @@ void TForm1::FindSlotControls()
     m_edit8 = findChild<QLineEdit*>(QStringLiteral("Edit8"));   // the date-time text
     m_memo1 = findChild<LogMemo*>(QStringLiteral("Memo1"));     // the raw log
     m_memo2 = findChild<LogMemo*>(QStringLiteral("Memo2"));     // the record log
+    // The raw log keeps as many lines as the decoded message log; the record log is what File > Save
+    // writes and keeps every line.
+    m_memo1->SetLineCap(static_cast<int>(MessageLog::kDefaultCapacity));
 }
 
 void TForm1::ConnectControls()

@@ -1,6 +1,8 @@
-// The main window: its controls as designed, the clock, Init, clearing the logs and the menu.
+// The main window: its controls as designed, the clock, Init, clearing the logs, the raw log's cap and the menu.
 #include "FormFixture.h"
 #include "ModalDriver.h"
+
+#include "LogMemo.h"
 
 #include "varmio/Monitor.h"
 #include "varmio/WindowLayout.h"
@@ -15,6 +17,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitterHandle>
 #include <QStatusBar>
 #include <QTest>
@@ -221,6 +224,49 @@ TEST_F(FormTest, LoggedLinesAreNotUndoneButTypedTextIs)
     EXPECT_FALSE(m_form->Memo2()->document()->isUndoAvailable());
     Type(m_form->Memo2(), QStringLiteral("x"));
     EXPECT_TRUE(m_form->Memo2()->document()->isUndoAvailable());
+}
+
+TEST_F(FormTest, RawLogKeepsItsNewestLinesUpToItsCapWithTheUsersViewAndSelection)
+{
+    auto* raw = static_cast<varmio::LogMemo*>(m_form->Memo1());
+    EXPECT_EQ(raw->LineCap(), 100'000);
+    EXPECT_EQ(static_cast<varmio::LogMemo*>(m_form->Memo2())->LineCap(), 0) << "the record log keeps every line";
+    raw->SetLineCap(200); // lines leave 20 at a time
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    const auto lines = [raw] { return raw->document()->blockCount() - 1; };
+    const auto topLine = [raw] { return raw->cursorForPosition(QPoint(1, 1)).block().text(); };
+    int next = 0;
+    const auto log = [raw, &next](int count) {
+        for (int end = next + count; next < end; ++next)
+            raw->AppendLine(QStringLiteral("line %1").arg(next));
+    };
+
+    log(200);
+    ASSERT_EQ(lines(), 200);
+    raw->verticalScrollBar()->setValue(100);
+    QTextCursor selection(raw->document()->findBlockByNumber(150));
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    raw->setTextCursor(selection);
+    const QString top = topLine();
+    log(1);
+    EXPECT_EQ(lines(), 180);
+    EXPECT_EQ(raw->document()->firstBlock().text(), "line 21");
+    EXPECT_EQ(LastLine(raw), "line 200");
+    EXPECT_EQ(raw->textCursor().selectedText(), "line 150");
+    EXPECT_EQ(topLine(), top) << "the view stays on the lines it showed";
+
+    // Following the end: every line past the cap drops the oldest, the newest stays last and in view.
+    raw->verticalScrollBar()->setValue(raw->verticalScrollBar()->maximum());
+    for (int round = 0; round < 20; ++round) {
+        log(37);
+        QCoreApplication::processEvents();
+        ASSERT_LE(lines(), 200);
+        ASSERT_GE(lines(), 180);
+        ASSERT_EQ(LastLine(raw), QStringLiteral("line %1").arg(next - 1));
+        ASSERT_EQ(raw->verticalScrollBar()->value(), raw->verticalScrollBar()->maximum());
+    }
+    EXPECT_EQ(raw->document()->firstBlock().text(), QStringLiteral("line %1").arg(next - lines()));
 }
 
 TEST_F(FormTest, MenuHasFileWithSaveAndALoadThatDoesNothingAndATopLevelExit)
