@@ -14,6 +14,7 @@
 #include "varmio/Application.h"
 #include "varmio/MainWindow.h"
 #include "varmio/Monitor.h"
+#include "varmio/MonitorPort.h"
 
 #include <benchmark/benchmark.h>
 
@@ -91,14 +92,21 @@ struct Simulator {
     }
     ~Simulator()
     {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
+        End();
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
+    void End();
 };
+
+void Simulator::End()
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+}
 
 struct Reading {
     std::int64_t frames;
@@ -115,9 +123,10 @@ void SimulatedWeek(benchmark::State& state)
     const std::int64_t total = env != nullptr ? std::max<std::int64_t>(2 * kWindow, std::atoll(env)) : 7 * kFramesPerDay;
     for (auto _ : state) {
         Simulator simulator;
+        const varmio::PublishedPort device(std::filesystem::read_symlink(simulator.link).string());
         varmio::TForm1 form;
         form.show();
-        form.PresetPort(simulator.link);
+        form.PresetPort(device.Name());
         form.ComLed1Click(nullptr);
         const auto recordLines = [&form] { return form.Memo2()->document()->blockCount() - 1; };
 
@@ -165,6 +174,11 @@ void SimulatedWeek(benchmark::State& state)
         const Reading week = at(total, "end", state);
         (void)first;
 
+        // The port closes first, so that the record log stays as measured while it is emptied.
+        form.ComLed1Click(nullptr);
+        simulator.End();
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        const int rawLines = form.Memo1()->document()->blockCount() - 1;
         const double heapBefore = HeapMiB();
         form.Memo2()->clear();
         QCoreApplication::processEvents();
@@ -174,7 +188,7 @@ void SimulatedWeek(benchmark::State& state)
         state.counters["resident_growth_day_to_end_MiB"] = week.resident - day.resident;
         state.counters["resident_growth_day_to_end_record_log_aside_MiB"] =
             week.resident - day.resident - perRecordLine * (week.recordLines - day.recordLines);
-        state.counters["raw_log_lines"] = form.Memo1()->document()->blockCount() - 1;
+        state.counters["raw_log_lines"] = rawLines;
         state.counters["frames_per_s"] = static_cast<double>(week.frames) / week.wall;
     }
 }
