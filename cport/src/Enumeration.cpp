@@ -44,7 +44,7 @@ const std::array<wchar_t, 256>& Cp1250Characters()
         std::array<wchar_t, 256> characters{};
         for (std::size_t byte = 0; byte < characters.size(); ++byte) characters[byte] = static_cast<wchar_t>(byte);
         const iconv_t cd = iconv_open("WCHAR_T", "WINDOWS-1250");
-        if (cd == reinterpret_cast<iconv_t>(-1)) return characters;
+        if (cd == reinterpret_cast<iconv_t>(-1)) return characters; // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
         for (std::size_t byte = 0x80; byte < characters.size(); ++byte) {
             char in = static_cast<char>(byte);
             wchar_t out = 0;

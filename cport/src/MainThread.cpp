@@ -89,7 +89,7 @@ void RunCall(Queue& q, const StatePtr& state)
         }
     }
     // Nobody waits for this outcome: a failure must not vanish.
-    if (report) ReportToApplication(error);
+    if (report) ReportToApplication(error); // NOLINT(bugprone-use-after-move): moved only where report stays false
 }
 
 } // namespace

@@ -47,6 +47,7 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
 {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
@@ -56,6 +57,7 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
         if (!m_options.cLocale || std::string(*e).rfind("LC_ALL=", 0) != 0) env.emplace_back(*e);
     }
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
 

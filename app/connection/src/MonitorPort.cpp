@@ -135,7 +135,7 @@ std::string ListedPortName(const std::string& name)
         path = std::filesystem::absolute(path, error);
         if (error) return name;
     }
-    const std::string full = path.lexically_normal().string();
+    std::string full = path.lexically_normal().string();
     if (full.size() > kDevices.size() && full.starts_with(kDevices)) return full.substr(kDevices.size());
     return full;
 }
@@ -146,7 +146,7 @@ std::string PortDevicePath(const std::string& listedName)
     return "/dev/" + listedName;
 }
 
-PublishedPort::PublishedPort(std::string name) : m_name(ListedPortName(name))
+PublishedPort::PublishedPort(const std::string& name) : m_name(ListedPortName(name))
 {
     if (m_name.empty()) throw std::invalid_argument("The port name is empty.");
     if (m_name.find('\0') != std::string::npos) throw std::invalid_argument("The port name holds a NUL character.");

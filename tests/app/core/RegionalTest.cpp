@@ -16,7 +16,7 @@
 
 // The C library's newlocale does not free its copy of LOCPATH, which these tests set; that is not
 // ours to mend, so the leak checker is told to pass over it.
-extern "C" const char* __lsan_default_suppressions()
+extern "C" const char* __lsan_default_suppressions() // NOLINT(bugprone-reserved-identifier): the sanitizer's hook
 {
     return "leak:__argz_create_sep\nleak:__argz_add_sep\n";
 }

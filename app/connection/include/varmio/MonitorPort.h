@@ -96,7 +96,7 @@ std::string PortDevicePath(const std::string& listedName);
 // sentence for a name that cannot be listed (empty, holding a NUL, too long).
 class PublishedPort {
 public:
-    explicit PublishedPort(std::string name);
+    explicit PublishedPort(const std::string& name);
     ~PublishedPort();
     PublishedPort(const PublishedPort&) = delete;
     PublishedPort& operator=(const PublishedPort&) = delete;
