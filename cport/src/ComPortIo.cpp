@@ -1,7 +1,11 @@
-// The port's traffic with the open device: reading, the input queue count, modem lines, line errors,
-// aborting transfers, and the asynchronous operation records that reads go through.
+// The port's traffic with the open device: reading, writing, the input queue count, modem lines, line
+// errors, aborting transfers, and the asynchronous operation records that transfers go through.
 
 #include "cport/ComPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace cport {
 
@@ -67,6 +71,7 @@ bool TCustomComPort::StartRead(void* buffer, std::int32_t count, const PAsyncIo&
         return false;
     }
     record->Direction = ioRead;
+    record->Requested = count;
     if (!m_deviceHandle) {
         // A negative number: no operating-system error, so only an OnException handler sees it.
         ReportComError(ComErrorCode(CEPortNotOpen), -24);
@@ -105,8 +110,15 @@ std::int32_t TCustomComPort::CompleteAsync(const PAsyncIo& Record)
     }
     if (Record->Direction == ioRead) {
         if (BytesWaiting() == 0) SignalLinks(lnRx, false);
-    } else if (Record->TxCopy) {
-        TxBufferToLinks(Record->TxCopy.get(), Record->TxCopySize);
+    } else {
+        if (Record->TxCopy) {
+            TxBufferToLinks(Record->TxCopy.get(), std::min(static_cast<std::int32_t>(transferred), Record->TxCopySize));
+            Record->TxCopy.reset();
+            Record->TxCopySize = 0;
+        }
+        // The write timeouts ran out before every byte went.
+        if (static_cast<std::int32_t>(transferred) < Record->Requested)
+            ReportComError(ComErrorCode(CE_WriteFailed), ETIMEDOUT);
     }
     return static_cast<std::int32_t>(transferred);
 }
@@ -120,6 +132,75 @@ std::int32_t TCustomComPort::ReadData(void* Buffer, std::int32_t Count)
     if (StartRead(Buffer, Count, record, done)) done = CompleteAsync(record);
     FreeAsyncRecord(record);
     return done;
+}
+
+bool TCustomComPort::TxBufLinked() const
+{
+    return std::any_of(m_linkList.begin(), m_linkList.end(),
+                       [](const TComLink* link) { return static_cast<bool>(link->OnLinkTxBuf()); });
+}
+
+bool TCustomComPort::StartWrite(const void* buffer, std::int32_t count, const PAsyncIo& record, std::int32_t& done)
+{
+    done = 0;
+    if (!record) {
+        ReportComError(ComErrorCode(CE_InvalidAsync), 0);
+        return false;
+    }
+    record->Direction = ioWrite;
+    record->Requested = std::max(count, 0);
+    record->TxCopy.reset();
+    record->TxCopySize = 0;
+    if (!m_deviceHandle) {
+        ReportComError(ComErrorCode(CEPortNotOpen), -24);
+        return false;
+    }
+    if (record->Requested > 0 && TxBufLinked()) {
+        // The caller may reuse its buffer once the write is done; the links get the bytes after that.
+        record->TxCopy = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(record->Requested));
+        std::memcpy(record->TxCopy.get(), buffer, static_cast<std::size_t>(record->Requested));
+        record->TxCopySize = record->Requested;
+    }
+    if (record->Requested > 0) SignalLinks(lnTx, true);
+    DWORD written = 0;
+    if (!m_deviceHandle->WriteFile(buffer, static_cast<DWORD>(record->Requested), written, record->Overlapped)) {
+        const int error = device::GetLastError();
+        if (error != device::kErrorIoPending) {
+            record->TxCopy.reset();
+            record->TxCopySize = 0;
+            ReportComError(ComErrorCode(CE_WriteFailed), error);
+            return false;
+        }
+    }
+    done = static_cast<std::int32_t>(written);
+    return true;
+}
+
+std::int32_t TCustomComPort::WriteDataAsync(const void* Buffer, std::int32_t Count, const PAsyncIo& Record)
+{
+    std::int32_t done = 0;
+    StartWrite(Buffer, Count, Record, done);
+    return done;
+}
+
+std::int32_t TCustomComPort::WriteStrAsync(const std::string& Text, const PAsyncIo& Record)
+{
+    return WriteDataAsync(Text.data(), static_cast<std::int32_t>(Text.size()), Record);
+}
+
+std::int32_t TCustomComPort::WriteData(const void* Buffer, std::int32_t Count)
+{
+    PAsyncIo record; // freed on every path, the exceptional ones included
+    NewAsyncRecord(record);
+    std::int32_t done = 0;
+    if (StartWrite(Buffer, Count, record, done)) done = CompleteAsync(record);
+    FreeAsyncRecord(record);
+    return done;
+}
+
+std::int32_t TCustomComPort::WriteStr(const std::string& Text)
+{
+    return WriteData(Text.data(), static_cast<std::int32_t>(Text.size()));
 }
 
 void TCustomComPort::CancelAllIO()

@@ -255,6 +255,18 @@ bool DeviceCore::GetOverlappedResult(Overlapped& overlapped, DWORD& transferred,
     return error == 0 ? true : Fail(error);
 }
 
+void DeviceCore::BeginTransfer(Overlapped& overlapped)
+{
+    std::lock_guard lock(m_mutex);
+    StartPending(overlapped);
+}
+
+void DeviceCore::CompleteTransfer(Overlapped& overlapped, DWORD transferred, int error)
+{
+    std::lock_guard lock(m_mutex);
+    Complete(overlapped, transferred, error);
+}
+
 bool DeviceCore::Purge(DWORD flags, const std::function<void()>& flushLine)
 {
     std::unique_lock lock(m_mutex);

@@ -81,6 +81,10 @@ public:
     // so no byte taken before the purge is queued after it. Refuses flags outside PURGE_* and an empty
     // set, as Win32 does.
     bool Purge(DWORD flags, const std::function<void()>& flushLine = {});
+    // Transfers the device runs itself (writes): Begin marks one pending, Complete stores its result
+    // and sets its event under the core's lock, as the core's own completions are.
+    void BeginTransfer(Overlapped& overlapped);
+    void CompleteTransfer(Overlapped& overlapped, DWORD transferred, int error);
     // Takes the latched CE_* errors and reports the number of bytes waiting.
     bool ClearCommError(DWORD& errors, DWORD& inQueue);
 

@@ -35,6 +35,10 @@ public:
     {
         return m_device->ReadFile(buffer, count, read, overlapped);
     }
+    bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped) override
+    {
+        return m_device->WriteFile(buffer, count, written, overlapped);
+    }
     bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) override
     {
         return m_device->GetOverlappedResult(overlapped, transferred, wait);

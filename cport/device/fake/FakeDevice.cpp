@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kOpNames[FakeDevice::kOpCount] = {
     "Open",        "Close",          "SetupComm",  "SetCommState",          "SetCommTimeouts",
     "SetCommMask", "WaitCommEvent",  "ReadFile",   "GetOverlappedResult",   "PurgeComm",
-    "ClearCommError", "GetCommModemStatus",
+    "ClearCommError", "GetCommModemStatus", "WriteFile",
 };
 
 // True while this thread is inside Feed: a wake from the core then asks the running Feed to go on
@@ -60,6 +60,10 @@ public:
     bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& ov) override
     {
         return m_fake->ReadFile(buffer, count, read, ov);
+    }
+    bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& ov) override
+    {
+        return m_fake->WriteFile(buffer, count, written, ov);
     }
     bool GetOverlappedResult(Overlapped& ov, DWORD& n, bool wait) override
     {
@@ -198,6 +202,36 @@ bool FakeDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& ov
     }
     Feed();
     return m_core->ReadFile(buffer, count, read, overlapped);
+}
+
+bool FakeDevice::WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped)
+{
+    written = 0;
+    if (!Begin(opWriteFile, "WriteFile(" + std::to_string(count) + ")") || Removed()) {
+        if (overlapped.hEvent) overlapped.hEvent->Reset();
+        return false;
+    }
+    if (!overlapped.hEvent || (!buffer && count > 0)) return Fail(EINVAL);
+    {
+        std::lock_guard lock(m_mutex);
+        written = static_cast<DWORD>(std::min<std::size_t>(count, m_writeLimit));
+        m_transmitted.append(static_cast<const char*>(buffer), written);
+    }
+    m_core->CompleteTransfer(overlapped, written, 0);
+    if (written == count) m_core->RaiseEvents(EV_TXEMPTY);
+    return true;
+}
+
+void FakeDevice::SetWriteLimit(std::size_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_writeLimit = bytes;
+}
+
+std::string FakeDevice::Transmitted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_transmitted;
 }
 
 bool FakeDevice::GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait)

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -46,8 +47,9 @@ public:
         opPurgeComm,
         opClearCommError,
         opGetCommModemStatus,
+        opWriteFile,
     };
-    static constexpr int kOpCount = opGetCommModemStatus + 1;
+    static constexpr int kOpCount = opWriteFile + 1;
     // `times` value of FailCall: fail every call from now on.
     static constexpr int kAlways = -1;
 
@@ -75,6 +77,10 @@ public:
     bool SetCommMask(DWORD mask) override;
     bool WaitCommEvent(DWORD& mask, Overlapped& overlapped) override;
     bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) override;
+    // Completes at once: the bytes go to the transmitted record (at most the write limit of them, the
+    // rest is left unsent as when the write timeouts run out), and a write that took all its bytes
+    // raises EV_TXEMPTY. Recorded as "WriteFile(<count>)".
+    bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped) override;
     bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) override;
     bool PurgeComm(DWORD flags) override;
     bool ClearCommError(DWORD& errors, COMSTAT& stat) override;
@@ -102,6 +108,8 @@ public:
     // The device is pulled out: a pending wait completes with `error`, later calls fail with it.
     // Close still succeeds. A reopen finds the device present again.
     void Remove(int error);
+    // Each later write takes at most `bytes` bytes (SIZE_MAX: all, the default).
+    void SetWriteLimit(std::size_t bytes);
     // Moves the fake's clock on, completing the reads whose timeouts expire.
     void AdvanceTime(std::chrono::milliseconds by);
 
@@ -122,6 +130,7 @@ public:
     DWORD OutQueueSize() const;
     std::size_t BytesQueued() const;  // in the input queue
     std::size_t BytesOnLine() const;  // received but not yet queued
+    std::string Transmitted() const;  // every byte written, in order
     bool HasPendingWait() const;
     std::size_t PendingReads() const;
 
@@ -148,6 +157,8 @@ private:
     DWORD m_outQueue = 0;
     DWORD m_modem = 0;
     std::string m_line; // received bytes not yet queued
+    std::string m_transmitted;
+    std::size_t m_writeLimit = SIZE_MAX;
 };
 
 } // namespace cport::device

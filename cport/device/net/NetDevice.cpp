@@ -20,6 +20,7 @@
 
 #include "common/DeviceCore.h"
 #include "common/DeviceKinds.h"
+#include "common/DeviceWriter.h"
 #include "net/ComPortControl.h"
 
 #include "cport/NetPort.h"
@@ -182,18 +183,21 @@ public:
     bool Open(const std::string& name) override;
     bool Close() override;
     bool IsOpen() const override { return m_fd >= 0; }
-    bool SetupComm(DWORD inQueue, DWORD /*outQueue: nothing is ever transmitted*/) override
+    bool SetupComm(DWORD inQueue, DWORD /*outQueue: the socket's own buffer holds what is sent*/) override
     {
         return CheckOpen() && m_core.SetQueueSize(inQueue);
     }
     bool SetCommState(const DCB& dcb) override;
     bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override
     {
-        return CheckOpen() && m_core.SetTimeouts(timeouts);
+        if (!CheckOpen() || !m_core.SetTimeouts(timeouts)) return false;
+        m_writer.SetTimeouts(timeouts);
+        return true;
     }
     bool SetCommMask(DWORD mask) override { return CheckOpen() && m_core.SetMask(mask); }
     bool WaitCommEvent(DWORD& mask, Overlapped& overlapped) override;
     bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) override;
+    bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped) override;
     bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) override
     {
         return m_core.GetOverlappedResult(overlapped, transferred, wait);
@@ -213,6 +217,8 @@ private:
     bool FailOpen(int error);
     bool NegotiateOption();
     bool SendOutboxLocked(); // m_telnetMutex held; false with the error set
+    // The writer's send: data as it stands, or with 0xFF doubled under Telnet (see SendData).
+    ssize_t SendData(const std::uint8_t* data, std::size_t size);
     bool AwaitAnswers(std::initializer_list<ComPortCommand> codes);
 
     // Takes what the socket holds into the queue (marking the removal when the connection has ended).
@@ -237,6 +243,7 @@ private:
     TNetPortKind m_kind = npRaw;
     Event m_wake{false};
     DeviceCore m_core;
+    DeviceWriter m_writer{m_core}; // the transmit side, with its own thread
     std::jthread m_reader;
     // Every read of the socket holds m_feedMutex (taken before the core's lock), so reads from the
     // caller's and the reader's threads keep the stream's order.
@@ -293,6 +300,10 @@ bool NetDevice::Open(const std::string& name)
     m_readable = true; // bytes may already wait
     m_lineReported = false;
     m_reader = std::jthread([this](std::stop_token stop) { RunReader(stop); });
+    m_writer.SetTimeouts({});
+    m_writer.Start(
+        m_fd, [this](const std::uint8_t* data, std::size_t size) { return SendData(data, size); },
+        [this] { m_core.RaiseEvents(EV_TXEMPTY); });
     return true;
 }
 
@@ -342,6 +353,7 @@ bool NetDevice::NegotiateOption()
 bool NetDevice::Close()
 {
     if (!CheckOpen()) return false;
+    m_writer.Stop();
     m_reader.request_stop();
     m_wake.Set();
     m_reader.join();
@@ -463,9 +475,61 @@ bool NetDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& ove
     return false;
 }
 
+bool NetDevice::WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped)
+{
+    written = 0;
+    if (!CheckPresent()) {
+        if (overlapped.hEvent) overlapped.hEvent->Reset();
+        return false;
+    }
+    return m_writer.WriteFile(buffer, count, written, overlapped);
+}
+
+// Raw: one non-blocking send. Telnet: a chunk of up to kTelnetChunk data bytes is escaped and sent
+// whole, between the commands (under m_telnetMutex); when the socket takes none of it the writer waits
+// for room, and the rest of a chunk the socket took part of follows within kSendTimeout.
+ssize_t NetDevice::SendData(const std::uint8_t* data, std::size_t size)
+{
+    if (m_kind != npRfc2217) return ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    constexpr std::size_t kTelnetChunk = 2048;
+    const std::size_t take = std::min(size, kTelnetChunk);
+    std::vector<std::uint8_t> escaped;
+    escaped.reserve(take * 2);
+    for (std::size_t i = 0; i < take; ++i) {
+        escaped.push_back(data[i]);
+        if (data[i] == IAC) escaped.push_back(IAC);
+    }
+    std::lock_guard lock(m_telnetMutex);
+    const ssize_t first = ::send(m_fd, escaped.data(), escaped.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (first < 0) return -1;
+    const auto deadline = Clock::now() + kSendTimeout;
+    std::size_t at = static_cast<std::size_t>(first);
+    while (at < escaped.size()) {
+        const ssize_t n = ::send(m_fd, escaped.data() + at, escaped.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            at += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{m_fd, POLLOUT, 0};
+            const int left = Remaining(deadline);
+            if (left == 0 || ::poll(&p, 1, left) == 0) {
+                errno = ETIMEDOUT;
+                return -1;
+            }
+            continue;
+        }
+        if (n == 0) errno = EPIPE;
+        return -1;
+    }
+    return static_cast<ssize_t>(take);
+}
+
 bool NetDevice::PurgeComm(DWORD flags)
 {
     if (!CheckOpen()) return false;
+    if (flags != 0 && (flags & ~DeviceCore::kValidPurgeFlags) == 0 && (flags & PURGE_TXABORT)) m_writer.Abort();
     const bool valid = flags != 0 && (flags & ~DeviceCore::kValidPurgeFlags) == 0;
     const std::uint8_t serverPurge =
         ((flags & PURGE_RXCLEAR) ? 1 : 0) | ((flags & PURGE_TXCLEAR) ? 2 : 0); // its receive and transmit buffers
@@ -496,7 +560,7 @@ bool NetDevice::ClearCommError(DWORD& errors, COMSTAT& stat)
     Pull();
     DWORD inQueue = 0;
     if (!m_core.ClearCommError(errors, inQueue)) return false;
-    stat = COMSTAT{0, inQueue, 0};
+    stat = COMSTAT{0, inQueue, m_writer.Queued()};
     return true;
 }
 

@@ -28,6 +28,7 @@
 
 #include "common/DeviceCore.h"
 #include "common/DeviceKinds.h"
+#include "common/DeviceWriter.h"
 #include "posix/CustomRate.h"
 #include "posix/ParityMarks.h"
 #include "posix/Termios.h"
@@ -124,6 +125,7 @@ public:
     bool SetCommMask(DWORD mask) override;
     bool WaitCommEvent(DWORD& mask, Overlapped& overlapped) override;
     bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) override;
+    bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped) override;
     bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) override;
     bool PurgeComm(DWORD flags) override;
     bool ClearCommError(DWORD& errors, COMSTAT& stat) override;
@@ -161,6 +163,7 @@ private:
     int m_epoll = -1;
     Event m_wake{false};
     DeviceCore m_core;
+    DeviceWriter m_writer{m_core}; // the transmit side, with its own thread
     std::jthread m_reader;
     bool m_hasModemLines = false; // fixed while open
     bool m_hasCounters = false;   // fixed while open
@@ -247,12 +250,17 @@ bool PosixDevice::Open(const std::string& name)
     m_decoder.Reset();
     m_decoderActive = false;
     m_reader = std::jthread([this](std::stop_token stop) { RunReader(stop); });
+    m_writer.SetTimeouts({});
+    m_writer.Start(
+        m_fd, [fd = m_fd](const std::uint8_t* data, std::size_t size) { return ::write(fd, data, size); },
+        [this] { m_core.RaiseEvents(EV_TXEMPTY); });
     return true;
 }
 
 bool PosixDevice::Close()
 {
     if (!CheckOpen()) return false;
+    m_writer.Stop();
     m_reader.request_stop();
     m_wake.Set();
     m_reader.join();
@@ -354,7 +362,9 @@ bool PosixDevice::SetModemLine(int line, bool on)
 
 bool PosixDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
 {
-    return CheckOpen() && m_core.SetTimeouts(timeouts);
+    if (!CheckOpen() || !m_core.SetTimeouts(timeouts)) return false;
+    m_writer.SetTimeouts(timeouts);
+    return true;
 }
 
 bool PosixDevice::SetCommMask(DWORD mask)
@@ -389,6 +399,16 @@ bool PosixDevice::ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& o
     return false;
 }
 
+bool PosixDevice::WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped)
+{
+    written = 0;
+    if (!CheckPresent()) {
+        if (overlapped.hEvent) overlapped.hEvent->Reset();
+        return false;
+    }
+    return m_writer.WriteFile(buffer, count, written, overlapped);
+}
+
 bool PosixDevice::GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait)
 {
     return m_core.GetOverlappedResult(overlapped, transferred, wait);
@@ -397,7 +417,10 @@ bool PosixDevice::GetOverlappedResult(Overlapped& overlapped, DWORD& transferred
 bool PosixDevice::PurgeComm(DWORD flags)
 {
     if (!CheckOpen()) return false;
-    if ((flags & PURGE_TXCLEAR) && (flags & ~DeviceCore::kValidPurgeFlags) == 0) ::tcflush(m_fd, TCOFLUSH);
+    if ((flags & ~DeviceCore::kValidPurgeFlags) == 0) {
+        if (flags & PURGE_TXABORT) m_writer.Abort();
+        if (flags & PURGE_TXCLEAR) ::tcflush(m_fd, TCOFLUSH);
+    }
     // The kernel's input goes under the queue's lock, so no byte read before the purge is queued after it.
     return m_core.Purge(flags, [this] {
         ::tcflush(m_fd, TCIFLUSH);
@@ -412,7 +435,7 @@ bool PosixDevice::ClearCommError(DWORD& errors, COMSTAT& stat)
     if (m_hasCounters && m_core.RemovedError() == 0) SampleLines(); // the errors up to this moment
     DWORD inQueue = 0;
     if (!m_core.ClearCommError(errors, inQueue)) return false;
-    stat = COMSTAT{0, inQueue, 0}; // nothing is ever written through this device
+    stat = COMSTAT{0, inQueue, m_writer.Queued()}; // the output queue: what pending writes still hold
     return true;
 }
 

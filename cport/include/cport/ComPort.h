@@ -115,6 +115,7 @@ struct TAsyncIo {
     TIoDirection Direction = ioRead;            // set by the operation that starts a transfer
     std::unique_ptr<std::uint8_t[]> TxCopy;     // a private copy of data being written
     std::int32_t TxCopySize = 0;
+    std::int32_t Requested = 0;                 // the bytes the transfer was started for
 };
 // The caller's reference to a record; empty means "no record".
 using PAsyncIo = std::unique_ptr<TAsyncIo>;
@@ -278,6 +279,19 @@ public:
     // Reads up to `Count` bytes into `Buffer`, waiting as the timeouts say (with the default timeouts
     // it returns at once with what is waiting, possibly 0). Returns the bytes read.
     std::int32_t ReadData(void* Buffer, std::int32_t Count);
+    // Writes `Count` bytes from `Buffer`, waiting within the write timeouts (Timeouts().WriteTotalMultiplier
+    // per byte plus WriteTotalConstant, in milliseconds; both 0: until all are sent). Returns the bytes
+    // written. A failure reports CE_WriteFailed with the system's error; so does a write cut short by
+    // the timeouts, with ETIMEDOUT (an OnException handler then gets the count written returned).
+    // While a link watches transmitted data (OnLinkTxBuf) the bytes are copied and handed to the links
+    // once written; the links' transmit signal goes on as the write starts.
+    std::int32_t WriteData(const void* Buffer, std::int32_t Count);
+    std::int32_t WriteStr(const std::string& Text);
+    // Start a write with `Record`; return the bytes written when it completed at once, else 0 (then
+    // CompleteAsync waits for it and reports as WriteData does). `Buffer` (`Text`) and the record stay
+    // alive until the write is completed (CE_InvalidAsync without a record, CEPortNotOpen when closed).
+    std::int32_t WriteDataAsync(const void* Buffer, std::int32_t Count, const PAsyncIo& Record);
+    std::int32_t WriteStrAsync(const std::string& Text, const PAsyncIo& Record);
     // Aborts every outstanding read and write (CE_PurgeFailed); the queues keep their contents.
     void CancelAllIO();
 
@@ -391,6 +405,9 @@ private:
     device::ISerialDevice& Device();
     // Starts a read; false when it did not start (a failure a handler took).
     bool StartRead(void* buffer, std::int32_t count, const PAsyncIo& record, std::int32_t& done);
+    // Starts a write; false when it did not start (a failure a handler took).
+    bool StartWrite(const void* buffer, std::int32_t count, const PAsyncIo& record, std::int32_t& done);
+    bool TxBufLinked() const;
     void StopEventThread() noexcept;
     // Forgets the event threads retired by a close from their own handler once they have ended; with
     // `waitForAll` (the destructor) waits for the others too, except the calling one.

@@ -234,12 +234,20 @@ public:
     // kErrorIoPending when pending; any other false is a failure.
     virtual bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) = 0;
 
+    // WriteFile: starts a write of `count` bytes from `buffer` (kept alive until completion). True when
+    // it completed at once (`written` = bytes written); false with kErrorIoPending when pending; any
+    // other false is a failure. Writes complete in the order they were started, each with every byte
+    // sent, or with fewer when the write timeouts ran out (still a success, as on Win32:
+    // WriteTotalTimeoutMultiplier * count + WriteTotalTimeoutConstant milliseconds from its start, no
+    // limit when both are 0), or with the line's error. The caller never blocks on the line here.
+    virtual bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped) = 0;
+
     // GetOverlappedResult: the result of a transfer. With wait = false and the transfer still pending
     // it fails with kErrorIoIncomplete. A failed transfer returns false with its error number
     // (kErrorOperationAborted after a purge).
     virtual bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) = 0;
 
-    // PurgeComm: PURGE_* flags.
+    // PurgeComm: PURGE_* flags (PURGE_TXABORT completes pending writes as aborted).
     virtual bool PurgeComm(DWORD flags) = 0;
     // ClearCommError: takes (and clears) the pending CE_* line errors and reports the queue counts.
     virtual bool ClearCommError(DWORD& errors, COMSTAT& stat) = 0;
