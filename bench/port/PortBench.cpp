@@ -3,6 +3,8 @@
 //
 //   port_bench --benchmark_filter=Receive   bytes per second: plain read(), the port's OnRxChar reads,
 //                                           and their ratio (port / plain), for two input queue sizes
+//   port_bench --benchmark_filter=Write     bytes per second: plain write() on the slave, the port's
+//                                           WriteData, and their ratio (port / plain), 64 KiB a call
 //   port_bench --benchmark_filter=Idle      context switches per second of the threads the open port
 //                                           added (its event thread and the device's reader)
 
@@ -123,6 +125,81 @@ void BM_ReceiveThroughput(benchmark::State& state)
     state.counters["ratio"] = median(viaPort) / median(plain);
 }
 BENCHMARK(BM_ReceiveThroughput)->Arg(1024)->Arg(65536)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Reads `total` bytes from the master as fast as they come.
+std::jthread StartReader(int master, std::size_t total)
+{
+    return std::jthread([master, total] {
+        std::vector<std::uint8_t> buffer(64 * 1024);
+        for (std::size_t got = 0; got < total;) {
+            const ssize_t n = ::read(master, buffer.data(), buffer.size());
+            if (n <= 0) return;
+            got += static_cast<std::size_t>(n);
+        }
+    });
+}
+
+double PlainWriteBytesPerSecond(Pty& pty)
+{
+    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    std::vector<std::uint8_t> chunk(64 * 1024, 0x5A);
+    const auto start = std::chrono::steady_clock::now();
+    auto reader = StartReader(pty.master, kStreamBytes);
+    for (std::size_t sent = 0; sent < kStreamBytes;) {
+        const ssize_t n = ::write(fd, chunk.data(), std::min(chunk.size(), kStreamBytes - sent));
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    reader.join();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    ::close(fd);
+    return static_cast<double>(kStreamBytes) / took.count();
+}
+
+double PortWriteBytesPerSecond(Pty& pty)
+{
+    cport::TComPort port;
+    port.SetPort(pty.path);
+    port.SetEvents({});
+    port.OpenPort();
+    std::vector<std::uint8_t> chunk(64 * 1024, 0x5A);
+    const auto start = std::chrono::steady_clock::now();
+    auto reader = StartReader(pty.master, kStreamBytes);
+    for (std::size_t sent = 0; sent < kStreamBytes;) {
+        const auto count = static_cast<std::int32_t>(std::min(chunk.size(), kStreamBytes - sent));
+        const std::int32_t n = port.WriteData(chunk.data(), count);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    reader.join();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    port.ClosePort();
+    return static_cast<double>(kStreamBytes) / took.count();
+}
+
+// The two ways of writing take turns, five rounds each, on the same pseudo-terminal; the medians are
+// compared (target: ratio >= 0.8).
+void BM_WriteThroughput(benchmark::State& state)
+{
+    Pty pty;
+    std::vector<double> plain, viaPort;
+    for (auto _ : state) {
+        plain.push_back(PlainWriteBytesPerSecond(pty));
+        viaPort.push_back(PortWriteBytesPerSecond(pty));
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["plain_MBps"] = median(plain) / 1e6;
+    state.counters["port_MBps"] = median(viaPort) / 1e6;
+    state.counters["ratio"] = median(viaPort) / median(plain);
+}
+BENCHMARK(BM_WriteThroughput)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 std::set<std::string> ThreadIds()
 {

@@ -116,13 +116,13 @@ TEST_F(PortIoTest, ACompletedWriteHandsItsCopyToTheLinks)
     port->AttachLink(&tx);
     PAsyncIo record;
     NewAsyncRecord(record);
-    record->Direction = ioWrite;
-    record->TxCopy = std::make_unique<std::uint8_t[]>(3);
-    std::memcpy(record->TxCopy.get(), "abc", 3);
-    record->TxCopySize = 3;
+    char data[] = "abc";
+    port->WriteDataAsync(data, 3, record);
+    data[0] = 'x'; // the links get the copy taken as the write started
     EXPECT_EQ(AsyncFailureCode(*record), CE_WriteFailed);
-    port->CompleteAsync(record);
+    EXPECT_EQ(port->CompleteAsync(record), 3);
     EXPECT_EQ(told, "abc");
+    EXPECT_FALSE(record->TxCopy) << "the copy goes once the links have it";
     EXPECT_TRUE(rxNotices.empty()) << "a write says nothing about receiving";
     port->DetachLink(&tx);
 }

@@ -49,6 +49,9 @@ public:
     // the line (the sender is held back), so Send never loses any; a driver whose far end blocks in
     // that case keeps what it sends in the tests small enough for the line to hold (a few KiB).
     virtual bool Send(std::string_view bytes) = 0;
+    // What the far end has received of what the device wrote (data only), once `count` bytes have come
+    // or `ms` of wall-clock time have passed.
+    virtual std::string Transmitted(std::size_t count, int ms) = 0;
     // The device goes away: a USB adapter pulled out, a pty's master closed, a connection lost.
     virtual void Remove() = 0;
     // The error number with which a removed device fails its calls.

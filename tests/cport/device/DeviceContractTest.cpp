@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 namespace cport::device::test {
 
@@ -532,6 +534,34 @@ TEST_P(DeviceContractTest, ATotalBeyondTheClocksRangeIsNoLimit)
     EXPECT_FALSE(driver->WaitFor(reader.event, 300));
     ASSERT_TRUE(driver->Send("xy"));
     EXPECT_EQ(EndRead(buffer.data(), kPatienceMs), "xy");
+}
+
+// ---- Writing ----------------------------------------------------------------------------------------
+
+// Two writes back to back, every byte value in both: the far end gets them whole and in order, each
+// write completes with its full count (at once or through its event), and the output running empty
+// raises EV_TXEMPTY.
+TEST_P(DeviceContractTest, WritesArriveWholeInOrderAndRaiseTxEmpty)
+{
+    OpenAsAPort(1024, EV_TXEMPTY);
+    std::string first, second;
+    for (int i = 0; i < 4096; ++i) first += static_cast<char>(i % 256);
+    for (int i = 0; i < 3000; ++i) second += static_cast<char>(255 - i % 256);
+    Transfer a, b;
+    DWORD writtenA = 0, writtenB = 0;
+    for (auto [bytes, t, written] : {std::tuple{&first, &a, &writtenA}, std::tuple{&second, &b, &writtenB}}) {
+        const bool atOnce = device->WriteFile(bytes->data(), static_cast<DWORD>(bytes->size()), *written, t->ov);
+        ASSERT_TRUE(atOnce || GetLastError() == kErrorIoPending) << GetLastError();
+    }
+    const std::string got = driver->Transmitted(first.size() + second.size(), 10'000);
+    for (auto [t, written] : {std::pair{&a, &writtenA}, std::pair{&b, &writtenB}}) {
+        ASSERT_TRUE(t->event.Wait(10'000));
+        ASSERT_TRUE(device->GetOverlappedResult(t->ov, *written, false)) << GetLastError();
+    }
+    EXPECT_EQ(writtenA, first.size());
+    EXPECT_EQ(writtenB, second.size());
+    EXPECT_TRUE(got == first + second) << "got " << got.size() << " bytes";
+    EXPECT_EQ(NextEvent(), EV_TXEMPTY);
 }
 
 } // namespace

@@ -25,6 +25,7 @@ public:
         m_fake->Receive(bytes);
         return true;
     }
+    std::string Transmitted(std::size_t, int) override { return m_fake->Transmitted(); } // written at once
     void Remove() override { m_fake->Remove(ENODEV); }
     int RemovedError() const override { return ENODEV; }
 

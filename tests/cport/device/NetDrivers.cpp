@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -62,6 +63,7 @@ public:
         return device;
     }
     bool Send(std::string_view bytes) override { return m_server.Send(std::string(bytes)); }
+    std::string Transmitted(std::size_t count, int ms) override { return m_server.Receive(count, ms); }
     void Remove() override { m_server.Drop(); }
 };
 
@@ -93,6 +95,12 @@ public:
         }
         return SendRaw(escaped);
     }
+    std::string Transmitted(std::size_t count, int ms) override
+    {
+        std::unique_lock lock(m_dataMutex);
+        m_dataCame.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_data.size() >= count; });
+        return m_data.substr(0, count);
+    }
     void Remove() override
     {
         StopServing();
@@ -123,10 +131,12 @@ private:
         m_stop.Reset();
     }
 
-    // Echoes SET-BAUDRATE .. SET-STOPSIZE as their answers (code + 100, the value asked for).
+    // Echoes SET-BAUDRATE .. SET-STOPSIZE as their answers (code + 100, the value asked for) and keeps
+    // the data bytes the client sent, with Telnet's doubled 0xFF made one again.
     void Serve(std::stop_token stop)
     {
-        std::string pending;
+        enum { Data, Iac, Option, Sub, SubIac } state = Data;
+        std::string body;
         while (!stop.stop_requested()) {
             pollfd p[2] = {{m_connection, POLLIN, 0}, {static_cast<int>(m_stop.NativeHandle()), POLLIN, 0}};
             if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
@@ -137,20 +147,55 @@ private:
                 if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
                 return;
             }
-            pending.append(buffer, static_cast<std::size_t>(n));
-            for (std::size_t start; (start = pending.find("\xFF\xFA\x2C")) != std::string::npos;) {
-                const std::size_t end = pending.find("\xFF\xF0", start);
-                if (end == std::string::npos) break;
-                std::string body = pending.substr(start + 3, end - start - 3);
-                pending.erase(0, end + 2);
-                const auto code = static_cast<unsigned char>(body[0]);
-                if (code < 1 || code > 4) continue;
-                body[0] = static_cast<char>(code + 100);
-                SendRaw("\xFF\xFA\x2C" + body + "\xFF\xF0"); // its 0xFF bytes are still doubled
+            std::string data;
+            for (ssize_t i = 0; i < n; ++i) {
+                const char c = buffer[i];
+                switch (state) {
+                case Data:
+                    if (c == '\xFF') state = Iac;
+                    else data += c;
+                    break;
+                case Iac:
+                    if (c == '\xFF') data += c;
+                    state = c == '\xFA' ? Sub : (c >= '\xFB' && c <= '\xFE') ? Option : Data;
+                    if (state == Sub) body.clear();
+                    break;
+                case Option: state = Data; break;
+                case Sub:
+                    if (c == '\xFF') state = SubIac;
+                    else body += c;
+                    break;
+                case SubIac:
+                    if (c == '\xFF') {
+                        body += c;
+                        state = Sub;
+                        break;
+                    }
+                    state = Data;
+                    if (body.size() < 2 || body[0] != '\x2C') break;
+                    if (const auto code = static_cast<unsigned char>(body[1]); code >= 1 && code <= 4) {
+                        std::string answer = "\xFF\xFA\x2C";
+                        answer += static_cast<char>(code + 100);
+                        for (const char b : body.substr(2)) {
+                            answer += b;
+                            if (b == '\xFF') answer += b;
+                        }
+                        SendRaw(answer + "\xFF\xF0");
+                    }
+                    break;
+                }
+            }
+            if (!data.empty()) {
+                std::lock_guard lock(m_dataMutex);
+                m_data += data;
+                m_dataCame.notify_all();
             }
         }
     }
 
+    std::mutex m_dataMutex;
+    std::condition_variable m_dataCame;
+    std::string m_data; // the data bytes received
     std::mutex m_sendMutex;
     Event m_stop{false};
     int m_connection = -1;

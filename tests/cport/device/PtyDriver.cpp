@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -32,6 +33,19 @@ public:
         return device;
     }
     bool Send(std::string_view bytes) override { return m_pty.Write(bytes); }
+    std::string Transmitted(std::size_t count, int ms) override
+    {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{m_pty.Master(), POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(m_pty.Master(), buffer, std::min(sizeof buffer, count - got.size()));
+            if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
     void Remove() override { m_pty.CloseMaster(); }
     int RemovedError() const override { return ENODEV; }
 
