@@ -274,6 +274,22 @@ TEST_F(ComLedTest, FollowsALineThroughThePortsEventThread)
     EXPECT_EQ(log.states, (std::vector<TLedState>{lsOff, lsOn, lsOff, lsOff}));
 }
 
+TEST_F(ComLedTest, TheTransmitLedLightsAsAWriteStartsAndGoesOutWithTheEmptyQueue)
+{
+    port->SetEvents({evTxEmpty});
+    led->SetLedSignal(lsTx);
+    led->SetComPort(port.get());
+    port->OpenPort();
+    fake->SetWriteLimit(0); // nothing goes out: no empty-queue event follows
+    port->SetOnException([](TObject*, TComExceptions, const std::string&, std::int64_t, const std::string&) {});
+    port->WriteStr("held");
+    EXPECT_EQ(led->State(), lsOn);
+    fake->SetWriteLimit(SIZE_MAX);
+    port->WriteStr("sent");
+    EXPECT_TRUE(WaitFor([&] { return led->State() == lsOff; }));
+    port->ClosePort();
+}
+
 TEST_F(ComLedTest, DestroyingTheBoundPortTurnsTheLedOff)
 {
     port->OpenPort();

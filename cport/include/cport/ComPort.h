@@ -54,6 +54,7 @@ using TComExceptionEvent = std::function<void(TObject* Sender, TComExceptions TC
 // Plain data, used on the port's thread (and under smNone also on its event thread).
 class TComLink {
 public:
+    // The port opened (on) or closed (off).
     const TComSignalEvent& OnLinkConn() const { return m_onLinkConn; }
     void SetOnLinkConn(TComSignalEvent handler) { m_onLinkConn = std::move(handler); }
     // The port read received bytes itself (see TCustomComPort::TriggersOnRxChar).
@@ -62,17 +63,22 @@ public:
     // A write that carried a copy of its data completed.
     const TRxBufEvent& OnLinkTxBuf() const { return m_onLinkTxBuf; }
     void SetOnLinkTxBuf(TRxBufEvent handler) { m_onLinkTxBuf = std::move(handler); }
+    // The output queue ran empty (EV_TXEMPTY).
     const TNotifyEvent& OnLinkTxEmpty() const { return m_onLinkTxEmpty; }
     void SetOnLinkTxEmpty(TNotifyEvent handler) { m_onLinkTxEmpty = std::move(handler); }
+    // The event character arrived (EV_RXFLAG).
     const TNotifyEvent& OnLinkRxFlag() const { return m_onLinkRxFlag; }
     void SetOnLinkRxFlag(TNotifyEvent handler) { m_onLinkRxFlag = std::move(handler); }
-    // The CTS, DSR and RLSD levels: on each change, after open, and off before close.
+    // The CTS, DSR and RLSD levels: on each change, after open, and off before close. The CTS level.
     const TComSignalEvent& OnLinkCTS() const { return m_onLinkCTS; }
     void SetOnLinkCTS(TComSignalEvent handler) { m_onLinkCTS = std::move(handler); }
+    // The DSR level.
     const TComSignalEvent& OnLinkDSR() const { return m_onLinkDSR; }
     void SetOnLinkDSR(TComSignalEvent handler) { m_onLinkDSR = std::move(handler); }
+    // The RLSD (carrier) level.
     const TComSignalEvent& OnLinkRLSD() const { return m_onLinkRLSD; }
     void SetOnLinkRLSD(TComSignalEvent handler) { m_onLinkRLSD = std::move(handler); }
+    // The ring indicator came on.
     const TNotifyEvent& OnLinkRing() const { return m_onLinkRing; }
     void SetOnLinkRing(TNotifyEvent handler) { m_onLinkRing = std::move(handler); }
     // Transmit activity: off when the output queue ran empty.
@@ -100,6 +106,7 @@ private:
 enum TLinkNotice : std::uint8_t { lnConn, lnCTS, lnDSR, lnRLSD, lnRing, lnRx, lnTx, lnTxEmpty, lnRxFlag };
 
 // ---- Asynchronous operation records ----------------------------------------------------------------
+// Which way a record's transfer goes.
 enum TIoDirection : std::uint8_t { ioWrite, ioRead };
 
 // One transfer's record: the overlapped state and its own event (manual-reset, created set). One record
@@ -110,11 +117,11 @@ struct TAsyncIo {
     TAsyncIo(const TAsyncIo&) = delete;
     TAsyncIo& operator=(const TAsyncIo&) = delete;
 
-    device::Event Event{true};
-    device::Overlapped Overlapped;
+    device::Event Event{true}; // the transfer's event, set when it has completed
+    device::Overlapped Overlapped; // the transfer's state, its event being Event
     TIoDirection Direction = ioRead;            // set by the operation that starts a transfer
     std::unique_ptr<std::uint8_t[]> TxCopy;     // a private copy of data being written
-    std::int32_t TxCopySize = 0;
+    std::int32_t TxCopySize = 0; // the bytes in TxCopy
     std::int32_t Requested = 0;                 // the bytes the transfer was started for
 };
 // The caller's reference to a record; empty means "no record".
@@ -128,6 +135,7 @@ void FreeAsyncRecord(PAsyncIo& Record);
 TComExceptions AsyncFailureCode(const TAsyncIo& Record);
 
 // ---- The port --------------------------------------------------------------------------------------
+// The scheduling priority of an event thread, as a Win32 thread has them.
 enum TThreadPriority : std::uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 // Deriving: the overridable operations (the device-handle operations, ConfigureDevice, the Fire* hooks,
@@ -156,8 +164,11 @@ public:
     // error. An error stops the operation at its key (ERegistryException or EIniFileException from the
     // store, EComPort from a setter); the keys before it stay written or applied.
     virtual void SaveToRegistryKey(TRegistry& Registry) const;
+    // The same, to the ini section named after the port.
     virtual void SaveToIniSection(TCustomIniFile& IniFile) const;
+    // Reads the settings back from the open registry key and applies them.
     virtual void LoadFromRegistryKey(TRegistry& Registry);
+    // Reads the settings back from the ini section named after the port and applies them.
     virtual void LoadFromIniSection(TCustomIniFile& IniFile);
 
     // ---- Opening and closing
@@ -175,39 +186,51 @@ public:
     void ClosePort();
 
     // ---- Properties
+    // Open or not; writing true opens the port (OpenPort), false closes it (ClosePort). While loading, the value is kept and the port opens once loading has ended.
     bool Connected() const { return m_connected; }
     void SetConnected(bool value);
+    // The line speed; brCustom uses CustomBaudRate. An open port takes a change at once (CE_SetStateFailed when the device refuses it).
     TBaudRate BaudRate() const { return m_line.BaudRate; }
     void SetBaudRate(TBaudRate value);
+    // The speed in bits per second when BaudRate is brCustom.
     std::int32_t CustomBaudRate() const { return m_line.CustomBaudRate; }
     void SetCustomBaudRate(std::int32_t value);
     // The device's name: "ttyUSB0" or "pts/3" (looked up under /dev), a path, or "COM12" on Windows. Changing it
     // on an open port reopens the port on the new device; the comparison is case-sensitive.
     const std::string& Port() const { return m_port; }
     void SetPort(const std::string& value);
+    // Parity bits, checking and replacing; an open port takes a change at once.
     TComParity& Parity() { return *m_parity; }
     const TComParity& Parity() const { return *m_parity; }
     void SetParity(const TComParity& value);
+    // The stop bits; an open port takes a change at once.
     TStopBits StopBits() const { return m_line.StopBits; }
     void SetStopBits(TStopBits value);
+    // The data bits; an open port takes a change at once.
     TDataBits DataBits() const { return m_line.DataBits; }
     void SetDataBits(TDataBits value);
+    // Whether received NUL bytes are dropped.
     bool DiscardNull() const { return m_line.DiscardNull; }
     void SetDiscardNull(bool value);
+    // The character whose arrival fires OnRxFlag.
     char EventChar() const { return m_line.EventChar; }
     void SetEventChar(char value);
     // The line events the event thread waits for; a change takes effect at the next open.
     TComEvents Events() const { return m_events; }
     void SetEvents(TComEvents value) { m_events = value; }
+    // The sizes of the input and output queues; an open port takes a change at once.
     TComBuffer& Buffer() { return *m_buffer; }
     const TComBuffer& Buffer() const { return *m_buffer; }
     void SetBuffer(const TComBuffer& value);
+    // Hardware and software flow control; an open port takes a change at once.
     TComFlowControl& FlowControl() { return *m_flowControl; }
     const TComFlowControl& FlowControl() const { return *m_flowControl; }
     void SetFlowControl(const TComFlowControl& value);
+    // The read and write timeouts; an open port takes a change at once (CE_TimeoutsFailed when refused).
     TComTimeouts& Timeouts() { return *m_timeouts; }
     const TComTimeouts& Timeouts() const { return *m_timeouts; }
     void SetTimeouts(const TComTimeouts& value);
+    // The groups of settings the Save and Load operations handle.
     TStoredProps StoredProps() const { return m_storedProps; }
     void SetStoredProps(TStoredProps value) { m_storedProps = value; }
     // True when received bytes are announced to OnRxChar (the handler reads them); false when the port
@@ -225,37 +248,52 @@ public:
     TThreadPriority ThreadPriority() const { return m_threadPriority; }
 
     // ---- Events
+    // The port has opened (before the line levels are reported).
     const TNotifyEvent& OnAfterOpen() const { return m_onAfterOpen; }
     void SetOnAfterOpen(TNotifyEvent handler) { m_onAfterOpen = std::move(handler); }
+    // The port has closed.
     const TNotifyEvent& OnAfterClose() const { return m_onAfterClose; }
     void SetOnAfterClose(TNotifyEvent handler) { m_onAfterClose = std::move(handler); }
+    // The port is about to open.
     const TNotifyEvent& OnBeforeOpen() const { return m_onBeforeOpen; }
     void SetOnBeforeOpen(TNotifyEvent handler) { m_onBeforeOpen = std::move(handler); }
+    // The port is about to close (after the signals were reported off).
     const TNotifyEvent& OnBeforeClose() const { return m_onBeforeClose; }
     void SetOnBeforeClose(TNotifyEvent handler) { m_onBeforeClose = std::move(handler); }
     // Count: the bytes waiting in the input queue, at least 1; the handler is expected to read them.
     const TRxCharEvent& OnRxChar() const { return m_onRxChar; }
     void SetOnRxChar(TRxCharEvent handler) { m_onRxChar = std::move(handler); }
+    // Received bytes the port read itself (TriggersOnRxChar false): the buffer and its count.
     const TRxBufEvent& OnRxBuf() const { return m_onRxBuf; }
     void SetOnRxBuf(TRxBufEvent handler) { m_onRxBuf = std::move(handler); }
+    // The output queue ran empty: what was written has gone out (EV_TXEMPTY, when Events has evTxEmpty).
     const TNotifyEvent& OnTxEmpty() const { return m_onTxEmpty; }
     void SetOnTxEmpty(TNotifyEvent handler) { m_onTxEmpty = std::move(handler); }
+    // A break was received.
     const TNotifyEvent& OnBreak() const { return m_onBreak; }
     void SetOnBreak(TNotifyEvent handler) { m_onBreak = std::move(handler); }
+    // The ring indicator came on.
     const TNotifyEvent& OnRing() const { return m_onRing; }
     void SetOnRing(TNotifyEvent handler) { m_onRing = std::move(handler); }
+    // CTS changed: its new level (also after open, and off before close).
     const TComSignalEvent& OnCTSChange() const { return m_onCTSChange; }
     void SetOnCTSChange(TComSignalEvent handler) { m_onCTSChange = std::move(handler); }
+    // DSR changed: its new level (also after open, and off before close).
     const TComSignalEvent& OnDSRChange() const { return m_onDSRChange; }
     void SetOnDSRChange(TComSignalEvent handler) { m_onDSRChange = std::move(handler); }
+    // RLSD (carrier) changed: its new level (also after open, and off before close).
     const TComSignalEvent& OnRLSDChange() const { return m_onRLSDChange; }
     void SetOnRLSDChange(TComSignalEvent handler) { m_onRLSDChange = std::move(handler); }
+    // The event character (EventChar) was received.
     const TNotifyEvent& OnRxFlag() const { return m_onRxFlag; }
     void SetOnRxFlag(TNotifyEvent handler) { m_onRxFlag = std::move(handler); }
+    // Line errors were detected: the errors, taken from the device.
     const TComErrorEvent& OnError() const { return m_onError; }
     void SetOnError(TComErrorEvent handler) { m_onError = std::move(handler); }
+    // The input queue is 80 % full.
     const TNotifyEvent& OnRx80Full() const { return m_onRx80Full; }
     void SetOnRx80Full(TNotifyEvent handler) { m_onRx80Full = std::move(handler); }
+    // Every error the port reports, instead of an EComPort being thrown: the kind, its message, the system's error number and its text.
     const TComExceptionEvent& OnException() const { return m_onException; }
     void SetOnException(TComExceptionEvent handler) { m_onException = std::move(handler); }
 
@@ -286,12 +324,12 @@ public:
     // While a link watches transmitted data (OnLinkTxBuf) the bytes are copied and handed to the links
     // once written; the links' transmit signal goes on as the write starts.
     std::int32_t WriteData(const void* Buffer, std::int32_t Count);
-    std::int32_t WriteStr(const std::string& Text);
+    std::int32_t WriteStr(const std::string& Text); // the bytes of `Text`, as WriteData writes them
     // Start a write with `Record`; return the bytes written when it completed at once, else 0 (then
     // CompleteAsync waits for it and reports as WriteData does). `Buffer` (`Text`) and the record stay
     // alive until the write is completed (CE_InvalidAsync without a record, CEPortNotOpen when closed).
     std::int32_t WriteDataAsync(const void* Buffer, std::int32_t Count, const PAsyncIo& Record);
-    std::int32_t WriteStrAsync(const std::string& Text, const PAsyncIo& Record);
+    std::int32_t WriteStrAsync(const std::string& Text, const PAsyncIo& Record); // `Text` as WriteDataAsync
     // Aborts every outstanding read and write (CE_PurgeFailed); the queues keep their contents.
     void CancelAllIO();
 
@@ -336,20 +374,20 @@ protected:
 
     // Event hooks: each calls its handler when one is assigned.
     virtual void FireAfterClose();
-    virtual void FireAfterOpen();
-    virtual void FireBeforeClose();
-    virtual void FireBeforeOpen();
-    virtual void FireRxChar(std::int32_t Count);
-    virtual void FireRxBuf(const void* Buffer, std::int32_t Count);
-    virtual void FireTxEmpty();
-    virtual void FireBreak();
-    virtual void FireRing();
-    virtual void FireRxFlag();
-    virtual void FireCTSChange(bool OnOff);
-    virtual void FireDSRChange(bool OnOff);
-    virtual void FireError(TComErrors Errors);
-    virtual void FireRLSDChange(bool OnOff);
-    virtual void FireRx80Full();
+    virtual void FireAfterOpen(); // OnAfterOpen
+    virtual void FireBeforeClose(); // OnBeforeClose
+    virtual void FireBeforeOpen(); // OnBeforeOpen
+    virtual void FireRxChar(std::int32_t Count); // OnRxChar
+    virtual void FireRxBuf(const void* Buffer, std::int32_t Count); // OnRxBuf
+    virtual void FireTxEmpty(); // OnTxEmpty
+    virtual void FireBreak(); // OnBreak
+    virtual void FireRing(); // OnRing
+    virtual void FireRxFlag(); // OnRxFlag
+    virtual void FireCTSChange(bool OnOff); // OnCTSChange
+    virtual void FireDSRChange(bool OnOff); // OnDSRChange
+    virtual void FireError(TComErrors Errors); // OnError
+    virtual void FireRLSDChange(bool OnOff); // OnRLSDChange
+    virtual void FireRx80Full(); // OnRx80Full
 
     // Load completion: a port whose stored Connected was true opens now; a failed open goes to the
     // application's exception handler and leaves the port closed.
@@ -359,25 +397,28 @@ protected:
     void LoadFailed() noexcept override;
 
     // ---- Event dispatch: one operation per line event, and the open/close notices
-    void HandleRxChar();
-    void HandleTxEmpty();
-    void HandleBreak();
-    void HandleRing();
-    void HandleCTSChange();
-    void HandleDSRChange();
-    void HandleRLSDChange();
-    void HandleError();
-    void HandleRxFlag();
-    void HandleRx80Full();
-    void HandleBeforeOpen();
-    void HandleAfterOpen();
-    void HandleBeforeClose();
-    void HandleAfterClose();
+    void HandleRxChar(); // received bytes: OnRxChar, or read and handed to OnRxBuf and the links; receive activity on
+    void HandleTxEmpty(); // transmit activity off, the links' empty notice, OnTxEmpty
+    void HandleBreak(); // OnBreak
+    void HandleRing(); // the links' ring notice, OnRing
+    void HandleCTSChange(); // CTS read, then the links and OnCTSChange
+    void HandleDSRChange(); // DSR read, then the links and OnDSRChange
+    void HandleRLSDChange(); // RLSD read, then the links and OnRLSDChange
+    void HandleError(); // the line errors taken, then OnError
+    void HandleRxFlag(); // the links' event-character notice, OnRxFlag
+    void HandleRx80Full(); // OnRx80Full
+    void HandleBeforeOpen(); // OnBeforeOpen
+    void HandleAfterOpen(); // the links told the port is open, OnAfterOpen
+    void HandleBeforeClose(); // OnBeforeClose
+    void HandleAfterClose(); // the links told the port is closed, OnAfterClose
     // After open (true): reads and reports each of CTS, DSR, RLSD. Before close (false): tells the
     // links all three are off, then fires the three signal hooks with false.
     void ReportSignals(bool OnOff);
+    // Calls the level callback `Notice` selects on every link that has it.
     void SignalLinks(TLinkNotice Notice, bool OnOff);
+    // Calls the pulse callback `Notice` selects on every link that has it.
     void PulseLinks(TLinkNotice Notice);
+    // Hands bytes that were written to every link's OnLinkTxBuf.
     void TxBufferToLinks(const void* Buffer, std::int32_t Count);
 
     // Runs the operations of `events` in hand-over order: error, rx-char, tx-empty, break, ring, CTS,
@@ -386,13 +427,14 @@ protected:
     // The procedure of the smWindowSync sink: message WM_USER + 1 carries one event's device flag.
     std::intptr_t NotifyWindowProc(const TMessage& Message);
 
+    // How one line event is handed over: its event, its device flag, its handling operation.
     struct TEventRoute {
-        TComEvent Event;
+        TComEvent Event; // the event of Events
         DWORD Flag; // the device's event-mask bit, also the sink message's wParam
-        void (TCustomComPort::*Handle)();
+        void (TCustomComPort::*Handle)(); // the operation that handles it
     };
     static const std::array<TEventRoute, 10> kEventRoutes; // in hand-over order
-    static constexpr std::uint32_t kEventMessage = TNotifyWindow::WM_USER + 1;
+    static constexpr std::uint32_t kEventMessage = TNotifyWindow::WM_USER + 1; // the smWindowSync sink's message
 
 private:
     friend class TComThread;

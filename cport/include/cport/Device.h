@@ -26,6 +26,7 @@
 
 namespace cport::device {
 
+// A Win32 DWORD: the width of every flag word and count handed to a device.
 using DWORD = std::uint32_t;
 
 // ---- Error numbers ---------------------------------------------------------------------------------
@@ -65,23 +66,25 @@ inline constexpr std::uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
 
 // Win32 layout: 28 bytes. The bit fields of the Win32 structure are the one word `Flags`.
 struct DCB {
-    DWORD DCBlength = sizeof(DCB);
-    DWORD BaudRate = 0;
-    DWORD Flags = 0;
-    std::uint16_t wReserved = 0;
-    std::uint16_t XonLim = 0;
-    std::uint16_t XoffLim = 0;
-    std::uint8_t ByteSize = 0;
-    std::uint8_t Parity = 0;
-    std::uint8_t StopBits = 0;
-    char XonChar = 0;
-    char XoffChar = 0;
-    char ErrorChar = 0;
-    char EofChar = 0;
-    char EvtChar = 0;
-    std::uint16_t wReserved1 = 0;
+    DWORD DCBlength = sizeof(DCB); // the structure's size, as Win32 wants it
+    DWORD BaudRate = 0; // bits per second
+    DWORD Flags = 0; // the f* bits above
+    std::uint16_t wReserved = 0; // unused, zero
+    std::uint16_t XonLim = 0; // queued bytes at or below which flow control lets the sender go again
+    std::uint16_t XoffLim = 0; // free room below which flow control holds the sender back
+    std::uint8_t ByteSize = 0; // data bits, 5 to 8
+    std::uint8_t Parity = 0; // NOPARITY .. SPACEPARITY
+    std::uint8_t StopBits = 0; // ONESTOPBIT, ONE5STOPBITS or TWOSTOPBITS
+    char XonChar = 0; // the character that lets the other side send (software flow control)
+    char XoffChar = 0; // the character that holds the other side back
+    char ErrorChar = 0; // replaces a byte received with a parity error, under fErrorChar
+    char EofChar = 0; // the end-of-data character; unused here
+    char EvtChar = 0; // the character whose arrival raises EV_RXFLAG
+    std::uint16_t wReserved1 = 0; // unused, zero
 
+    // The DTR control field of Flags (DTR_CONTROL_*).
     DWORD DtrControl() const { return (Flags & fDtrControlMask) >> fDtrControlShift; }
+    // The RTS control field of Flags (RTS_CONTROL_*).
     DWORD RtsControl() const { return (Flags & fRtsControlMask) >> fRtsControlShift; }
     friend bool operator==(const DCB&, const DCB&) = default;
 };
@@ -106,12 +109,13 @@ static_assert(sizeof(DCB) == 28, "DCB keeps the Win32 layout");
 // A read that times out completes successfully with the bytes it has. I = M = C = MAXDWORD is refused
 // (EINVAL). A total beyond what the clock can hold (M = MAXDWORD with thousands of bytes) is no limit.
 inline constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
+// The five timeouts, in milliseconds, as the table above reads them.
 struct COMMTIMEOUTS {
-    DWORD ReadIntervalTimeout = 0;
-    DWORD ReadTotalTimeoutMultiplier = 0;
-    DWORD ReadTotalTimeoutConstant = 0;
-    DWORD WriteTotalTimeoutMultiplier = 0;
-    DWORD WriteTotalTimeoutConstant = 0;
+    DWORD ReadIntervalTimeout = 0; // I: the longest gap between two received bytes
+    DWORD ReadTotalTimeoutMultiplier = 0; // M: read total, per byte asked for
+    DWORD ReadTotalTimeoutConstant = 0; // C: read total, added once
+    DWORD WriteTotalTimeoutMultiplier = 0; // write total, per byte written (see ISerialDevice::WriteFile)
+    DWORD WriteTotalTimeoutConstant = 0; // write total, added once
     friend bool operator==(const COMMTIMEOUTS&, const COMMTIMEOUTS&) = default;
 };
 
@@ -129,15 +133,16 @@ inline constexpr DWORD EV_PERR = 0x0200;     // printer error; never requested
 inline constexpr DWORD EV_RX80FULL = 0x0400; // the input queue is 80 % full
 
 // ---- Line errors (ClearCommError flags) -------------------------------------------------------------
-inline constexpr DWORD CE_RXOVER = 0x0001;
-inline constexpr DWORD CE_OVERRUN = 0x0002;
-inline constexpr DWORD CE_RXPARITY = 0x0004;
-inline constexpr DWORD CE_FRAME = 0x0008;
-inline constexpr DWORD CE_BREAK = 0x0010;
-inline constexpr DWORD CE_TXFULL = 0x0100;
-inline constexpr DWORD CE_IOE = 0x0400;
-inline constexpr DWORD CE_MODE = 0x8000;
+inline constexpr DWORD CE_RXOVER = 0x0001; // the input queue overflowed
+inline constexpr DWORD CE_OVERRUN = 0x0002; // the hardware lost a byte (overrun)
+inline constexpr DWORD CE_RXPARITY = 0x0004; // a parity error
+inline constexpr DWORD CE_FRAME = 0x0008; // a framing error
+inline constexpr DWORD CE_BREAK = 0x0010; // a break condition
+inline constexpr DWORD CE_TXFULL = 0x0100; // the output queue was full
+inline constexpr DWORD CE_IOE = 0x0400; // an I/O error talking to the device
+inline constexpr DWORD CE_MODE = 0x8000; // the requested mode is not supported
 
+// The queue counts ClearCommError reports.
 struct COMSTAT {
     DWORD Flags = 0;    // hold flags; unused here
     DWORD cbInQue = 0;  // bytes waiting in the input queue
@@ -145,10 +150,10 @@ struct COMSTAT {
 };
 
 // ---- Modem status ----------------------------------------------------------------------------------
-inline constexpr DWORD MS_CTS_ON = 0x0010;
-inline constexpr DWORD MS_DSR_ON = 0x0020;
-inline constexpr DWORD MS_RING_ON = 0x0040;
-inline constexpr DWORD MS_RLSD_ON = 0x0080;
+inline constexpr DWORD MS_CTS_ON = 0x0010; // clear to send
+inline constexpr DWORD MS_DSR_ON = 0x0020; // data set ready
+inline constexpr DWORD MS_RING_ON = 0x0040; // ring indicator
+inline constexpr DWORD MS_RLSD_ON = 0x0080; // receive line signal detect (carrier)
 
 // ---- Purge -------------------------------------------------------------------------------------------
 inline constexpr DWORD PURGE_TXABORT = 0x0001; // complete outstanding writes as aborted
@@ -163,13 +168,17 @@ inline constexpr DWORD PURGE_RXCLEAR = 0x0008; // empty the input queue
 // system call.
 class Event {
 public:
+    // Creates the event, set or clear.
     explicit Event(bool initiallySet);
     ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
+    // Sets the event, releasing every waiter.
     void Set();
+    // Clears the event.
     void Reset();
+    // True while the event is set.
     bool IsSet() const;
 
     // Waits until the event is set; timeoutMs < 0 waits without limit. True when set.
@@ -194,13 +203,14 @@ private:
 // it and the completion was collected). Starting a transfer resets the event; completion stores the
 // result here and then sets the event.
 struct Overlapped {
-    Event* hEvent = nullptr;
+    Event* hEvent = nullptr; // the event set when the transfer completes; the caller's
     // Completion state, written by the device (possibly from another thread) before hEvent is set.
     std::atomic<int> Internal{0};       // 0 complete, kErrorIoPending while pending, else error number
     std::atomic<DWORD> InternalHigh{0}; // bytes transferred
 };
 
 // ---- The device ------------------------------------------------------------------------------------
+// A serial device with the Win32 communications calls' meanings (see the top of this file).
 class ISerialDevice {
 public:
     virtual ~ISerialDevice() = default;
@@ -213,12 +223,14 @@ public:
     virtual bool Open(const std::string& name) = 0;
     // CloseHandle: true on success; the device is then closed. Outstanding transfers are aborted.
     virtual bool Close() = 0;
+    // True between a successful Open and Close.
     virtual bool IsOpen() const = 0;
 
     // SetupComm: recommended sizes of the input and output queues, in bytes.
     virtual bool SetupComm(DWORD inQueue, DWORD outQueue) = 0;
     // SetCommState: line settings; a setting the device refuses fails with the system's error number.
     virtual bool SetCommState(const DCB& dcb) = 0;
+    // SetCommTimeouts: the read and write timeouts (COMMTIMEOUTS).
     virtual bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
     // SetCommMask: the events a comm-event wait reports; a pending wait completes with mask 0.
     virtual bool SetCommMask(DWORD mask) = 0;

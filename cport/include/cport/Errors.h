@@ -37,8 +37,10 @@ enum TComExceptions : std::uint8_t {
     CE_RegError,
     CEPortNotOpen,
 };
+// The number of error codes (1..24).
 inline constexpr int kComErrorCount = 24;
 
+// The code 1..24 of an error kind.
 constexpr int ComErrorCode(TComExceptions kind) { return static_cast<int>(kind) + 1; }
 // The kind of a code 1..24. Other codes have no kind; the caller checks the range.
 constexpr TComExceptions ComErrorKind(int code) { return static_cast<TComExceptions>(code - 1); }
@@ -61,7 +63,9 @@ public:
     // Without one: the code's message alone, WinErrorCode() -1.
     explicit EComPort(int code);
 
+    // The code 1..24.
     int ComportCode() const noexcept { return m_comportCode; }
+    // The operating-system error number (its low 32 bits), or -1 when none came with the error.
     int WinErrorCode() const noexcept { return m_winErrorCode; }
 
 private:

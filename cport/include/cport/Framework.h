@@ -25,10 +25,12 @@ namespace cport {
 // The base of this library's exceptions: a message, which is also what().
 class Exception : public std::exception {
 public:
+    // An exception with this message.
     explicit Exception(std::string message) : m_message(std::move(message)) {}
 
+    // The message; what() gives the same text.
     const std::string& Message() const noexcept { return m_message; }
-    const char* what() const noexcept override { return m_message.c_str(); }
+    const char* what() const noexcept override { return m_message.c_str(); } // the message
 
 private:
     std::string m_message;
@@ -38,11 +40,13 @@ private:
 // one of an unrelated class.
 class EConvertError : public Exception {
 public:
+    // The message only.
     using Exception::Exception;
 };
 
 // ---- Objects ---------------------------------------------------------------------------------------
 
+// The root of this library's classes: not copyable, with a class name for messages.
 class TObject {
 public:
     TObject() = default;
@@ -68,18 +72,21 @@ public:
 protected:
     // Copies this object into `dest`; the default refuses with the assignment error.
     virtual void AssignTo(TPersistent* dest) const;
+    // Throws the assignment error (EConvertError) for `source` into this object.
     [[noreturn]] void AssignError(const TPersistent* source) const;
 };
 
 // ---- Components ------------------------------------------------------------------------------------
 
+// The states a component can be in (TComponent::ComponentState).
 enum TComponentStateFlag : std::uint8_t {
     csLoading,    // stored properties are being read (see TComponent::LoadGroup)
     csDesigning,  // the component is being edited by a design tool; nothing reaches a device
     csDestroying, // the component is being destroyed; it accepts no new free-notification requests
 };
-using TComponentState = Set<TComponentStateFlag, std::uint8_t>;
+using TComponentState = Set<TComponentStateFlag, std::uint8_t>; // the set of a component's states
 
+// What TComponent::Notification tells: a component was inserted or is being removed.
 enum TOperation : std::uint8_t { opInsert, opRemove };
 
 // A component: a named object that may be owned by another component (which then destroys it), that
@@ -105,17 +112,21 @@ public:
     ~TComponent() override;
     const char* ClassName() const override { return "TComponent"; }
 
+    // The component's name (a port's name is its ini section).
     const std::string& Name() const { return m_name; }
     void SetName(std::string name) { m_name = std::move(name); }
 
+    // Loading, designing, destroying.
     TComponentState ComponentState() const { return m_state; }
     // Marks this component and the components it owns as being (or no longer being) designed.
     void SetDesigning(bool designing);
 
     // ---- Ownership
+    // The owner, null when none.
     TComponent* Owner() const { return m_owner; }
+    // The components this one owns, and each of them by index (0 .. ComponentCount() - 1).
     int ComponentCount() const { return static_cast<int>(m_components.size()); }
-    TComponent* Components(int index) const { return m_components.at(static_cast<std::size_t>(index)).get(); }
+    TComponent* Components(int index) const { return m_components.at(static_cast<std::size_t>(index)).get(); } // the owned component at `index`
 
     // Creates a T from `args` and makes this component its owner; returns it.
     template <typename T, typename... Args>

@@ -77,6 +77,7 @@ const device::Event& QueueEvent();
 // the main thread (post an event, write a pipe), never run the calls itself. One hook per process;
 // an empty function removes it. Returns the hook it replaces. Any thread.
 using TWakeHook = std::function<void()>;
+// Installs the wake hook described above.
 TWakeHook SetWakeHook(TWakeHook hook);
 
 // Main thread: waits until `done` is set, running queued calls meanwhile.
@@ -84,20 +85,22 @@ void WaitServingQueue(const device::Event& done);
 
 } // namespace MainThreadQueue
 
+// One message to a TNotifyWindow.
+struct TMessage {
+    std::uint32_t Msg = 0;     // the message number (WM_USER and above are the application's)
+    std::uintptr_t WParam = 0; // the first argument
+    std::intptr_t LParam = 0;  // the second argument
+};
+
 // A main-thread message sink with send/reply semantics, for ports whose SyncMethod is smWindowSync.
 // Its procedure runs on the main thread; SendMessage from another thread blocks only until the main
 // thread begins handling the message (the sender is released before the procedure runs, and gets 0).
 // Sent from the main thread itself, the procedure runs at once and its result is returned.
-struct TMessage {
-    std::uint32_t Msg = 0;
-    std::uintptr_t WParam = 0;
-    std::intptr_t LParam = 0;
-};
-
 class TNotifyWindow {
 public:
+    // The procedure that handles each message; its result is SendMessage's.
     using TWindowProc = std::function<std::intptr_t(const TMessage& message)>;
-    static constexpr std::uint32_t WM_USER = 0x0400;
+    static constexpr std::uint32_t WM_USER = 0x0400; // the first message number of the application's own
 
     // Created on the main thread; `proc` runs there.
     explicit TNotifyWindow(TWindowProc proc);
@@ -130,6 +133,7 @@ public:
     // Serves the queue until Quit; returns the code given to Quit. A quit requested before Run makes
     // Run return at once (after running what is already queued).
     int Run();
+    // Ends Run with `exitCode`; any thread.
     void Quit(int exitCode = 0);
 
     // Serves the queue until `done()` is true (checked after each drain) or `timeoutMs` has passed;

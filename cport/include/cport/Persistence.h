@@ -48,6 +48,7 @@ std::optional<std::int32_t> TextToInteger(std::string_view text);
 // An ini file failed: a write that cannot be stored, a file that cannot be read.
 class EIniFileException : public Exception {
 public:
+    // The message only.
     using Exception::Exception;
 };
 
@@ -74,11 +75,13 @@ public:
 // name, a "=" in a key, blanks around a name) is refused with EIniFileException.
 class TMemIniFile : public TCustomIniFile {
 public:
+    // A document parsed from ini text (empty: no sections).
     explicit TMemIniFile(std::string_view text = {});
     ~TMemIniFile() override;
     TMemIniFile(const TMemIniFile&) = delete;
     TMemIniFile& operator=(const TMemIniFile&) = delete;
 
+    // The operations of TCustomIniFile, on the document in memory.
     std::string ReadString(const std::string& Section, const std::string& Ident,
                            const std::string& Default) override;
     void WriteString(const std::string& Section, const std::string& Ident, const std::string& Value) override;
@@ -107,8 +110,9 @@ private:
 // read, and "Unable to write to <file>" when a write cannot be saved.
 class TIniFile : public TMemIniFile {
 public:
+    // Reads the file (see above).
     explicit TIniFile(std::string FileName);
-    const std::string& FileName() const { return m_fileName; }
+    const std::string& FileName() const { return m_fileName; } // the file's path
 
 protected:
     void Changed() override;
@@ -122,6 +126,7 @@ private:
 // Raised by the registry access layer; the message names the value.
 class ERegistryException : public Exception {
 public:
+    // The message only.
     using Exception::Exception;
 };
 
@@ -160,8 +165,11 @@ public:
     // Raw access, as a registry editor has it: any type, any bytes. PutValue replaces a value of the
     // same name where it stands.
     void PutValue(TRegistryValue value);
+    // The value of that name, null when there is none.
     const TRegistryValue* FindValue(std::string_view name) const;
+    // Removes the value of that name; false when there was none.
     bool DeleteValue(std::string_view name);
+    // Every value, in the order they were first stored.
     const std::vector<TRegistryValue>& Values() const { return m_values; }
 
 private:
@@ -174,25 +182,27 @@ private:
 
 // ---- The stored keys ---------------------------------------------------------------------------------------
 
+// Whether a stored key holds text or an integer.
 enum TStoredKeyKind : std::uint8_t { skText, skInteger };
 
 // One stored key: its name, its group, and how it reads from and writes to the port. A text key uses
 // Text/SetText; an integer key uses Integer/SetInteger. Setting goes through the port setting's own
 // setter, so an open port is reconfigured at once.
 struct TStoredKey {
-    const char* Name;
-    TStoredProp Group;
-    TStoredKeyKind Kind;
-    std::string (*Text)(const TCustomComPort& port);
-    void (*SetText)(TCustomComPort& port, std::string_view text);
-    std::int32_t (*Integer)(const TCustomComPort& port);
-    void (*SetInteger)(TCustomComPort& port, std::int32_t value);
+    const char* Name; // the key's name in the ini section or registry key
+    TStoredProp Group; // the StoredProps group that selects it
+    TStoredKeyKind Kind; // text or integer
+    std::string (*Text)(const TCustomComPort& port); // a text key's value on the port
+    void (*SetText)(TCustomComPort& port, std::string_view text); // sets a text key's value on the port
+    std::int32_t (*Integer)(const TCustomComPort& port); // an integer key's value on the port
+    void (*SetInteger)(TCustomComPort& port, std::int32_t value); // sets an integer key's value on the port
     // The key is saved and loaded only while this holds; null: always.
     bool (*Handled)(const TCustomComPort& port);
     // The default of an integer key missing from an ini section; nothing: the setting's current value.
     std::optional<std::int32_t> IniDefault;
 };
 
+// The number of stored keys.
 inline constexpr std::size_t kStoredKeyCount = 29;
 // In the order in which every operation handles them: spBasic, spOthers, spParity, spBuffer,
 // spTimeouts, spFlowControl, and within a group as listed.

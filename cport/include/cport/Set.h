@@ -9,17 +9,20 @@
 namespace cport {
 
 template <typename E, typename Storage = std::uint32_t>
+// A set of the members of enumeration E, held as bits of Storage (member n is bit n).
 class Set {
     static_assert(std::is_enum_v<E>, "Set holds enumeration members");
 
 public:
-    using StorageType = Storage;
+    using StorageType = Storage; // the bit word
 
     constexpr Set() = default;
+    // The set of these members.
     constexpr Set(std::initializer_list<E> members)
     {
         for (E e : members) Include(e);
     }
+    // The set whose bits are `bits`.
     static constexpr Set FromBits(Storage bits)
     {
         Set s;
@@ -27,15 +30,15 @@ public:
         return s;
     }
 
-    constexpr bool Contains(E e) const { return (m_bits & Bit(e)) != 0; }
-    constexpr void Include(E e) { m_bits = static_cast<Storage>(m_bits | Bit(e)); }
-    constexpr void Exclude(E e) { m_bits = static_cast<Storage>(m_bits & ~Bit(e)); }
-    constexpr bool Empty() const { return m_bits == 0; }
-    constexpr Storage Bits() const { return m_bits; }
+    constexpr bool Contains(E e) const { return (m_bits & Bit(e)) != 0; } // true when `e` is in the set
+    constexpr void Include(E e) { m_bits = static_cast<Storage>(m_bits | Bit(e)); } // adds `e`
+    constexpr void Exclude(E e) { m_bits = static_cast<Storage>(m_bits & ~Bit(e)); } // removes `e`
+    constexpr bool Empty() const { return m_bits == 0; } // true when no member is in the set
+    constexpr Storage Bits() const { return m_bits; } // the set as bits
 
-    friend constexpr Set operator|(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits | b.m_bits)); }
-    friend constexpr Set operator&(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits & b.m_bits)); }
-    friend constexpr bool operator==(Set a, Set b) { return a.m_bits == b.m_bits; }
+    friend constexpr Set operator|(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits | b.m_bits)); } // union
+    friend constexpr Set operator&(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits & b.m_bits)); } // intersection
+    friend constexpr bool operator==(Set a, Set b) { return a.m_bits == b.m_bits; } // the same members
 
 private:
     static constexpr Storage Bit(E e) { return static_cast<Storage>(Storage{1} << static_cast<unsigned>(e)); }

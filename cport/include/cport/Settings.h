@@ -23,54 +23,66 @@ using device::DWORD;
 
 // ---- Enumerations ----------------------------------------------------------------------------------
 
+// The line speeds a port offers; brCustom uses the port's CustomBaudRate.
 enum TBaudRate : std::uint8_t {
     brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000,
     br57600, br115200, br128000, br256000,
 };
+// The stop bits of a character: 1, 1.5 or 2.
 enum TStopBits : std::uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+// The data bits of a character: 5 to 8.
 enum TDataBits : std::uint8_t { dbFive, dbSix, dbSeven, dbEight };
+// The parity bit: none, odd, even, always 1 (mark), always 0 (space).
 enum TParityBits : std::uint8_t { prNone, prOdd, prEven, prMark, prSpace };
+// How the port drives DTR: off, on, or as input flow control.
 enum TDTRFlowControl : std::uint8_t { dtrDisable, dtrEnable, dtrHandshake };
+// How the port drives RTS: off, on, as input flow control, or on while sending.
 enum TRTSFlowControl : std::uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 // Not a device value: a summary of four members of TComFlowControl (see TComFlowControl::FlowControl).
 enum TFlowControl : std::uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
 
+// The line events a port can wait for (Events) and hand to its handlers.
 enum TComEvent : std::uint8_t {
     evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full,
 };
-using TComEvents = Set<TComEvent, std::uint16_t>;
+using TComEvents = Set<TComEvent, std::uint16_t>; // a set of line events
 
+// The line errors OnError reports.
 enum TComError : std::uint8_t { ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull };
-using TComErrors = Set<TComError, std::uint8_t>;
+using TComErrors = Set<TComError, std::uint8_t>; // a set of line errors
 
+// The modem input lines.
 enum TModemSignal : std::uint8_t { msCTS, msDSR, msRing, msRLSD };
-using TModemSignals = Set<TModemSignal, std::uint8_t>;
+using TModemSignals = Set<TModemSignal, std::uint8_t>; // the modem input lines that are on
 
 // How line events reach the handlers (see the port's event thread).
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
 
 // Groups of settings that the port's stored-settings operations handle.
 enum TStoredProp : std::uint8_t { spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers };
-using TStoredProps = Set<TStoredProp, std::uint8_t>;
+using TStoredProps = Set<TStoredProp, std::uint8_t>; // a set of setting groups
 
 // ---- Tables ----------------------------------------------------------------------------------------
 // One table per enumeration, in ordinal order (row n is the value with ordinal n): the single source
 // of the value's device value and text. Lists of choices are built by walking a table.
 
 template <typename E>
+// A row of a value table: the value, its device value, its text.
 struct ValueRow {
-    E Value;
+    E Value; // the enumeration's value
     DWORD Device; // the DCB member's value
-    std::string_view Text;
+    std::string_view Text; // its text, as shown and stored
 };
 template <typename E>
+// A row of a text table: the value and its text.
 struct TextRow {
-    E Value;
-    std::string_view Text;
+    E Value; // the enumeration's value
+    std::string_view Text; // its text, as shown and stored
 };
 template <typename E>
+// A row of a flag table: a set member and its device bit.
 struct FlagRow {
-    E Member;
+    E Member; // the set's member
     DWORD Flag; // the device's bit for the member
 };
 
@@ -141,17 +153,17 @@ inline constexpr std::array<FlagRow<TModemSignal>, 4> kModemSignalTable = {{
 
 std::string_view BaudRateToText(TBaudRate value);
 TBaudRate TextToBaudRate(std::string_view text); // fallback br9600
-std::string_view StopBitsToText(TStopBits value);
+std::string_view StopBitsToText(TStopBits value); // "1", "1.5", "2"
 TStopBits TextToStopBits(std::string_view text); // fallback sbOneStopBit
-std::string_view DataBitsToText(TDataBits value);
+std::string_view DataBitsToText(TDataBits value); // "5" .. "8"
 TDataBits TextToDataBits(std::string_view text); // fallback dbEight
-std::string_view ParityToText(TParityBits value);
+std::string_view ParityToText(TParityBits value); // "None", "Odd", "Even", "Mark", "Space"
 TParityBits TextToParity(std::string_view text); // fallback prNone
-std::string_view FlowControlToText(TFlowControl value);
+std::string_view FlowControlToText(TFlowControl value); // "Hardware", "Software", "None", "Custom"
 TFlowControl TextToFlowControl(std::string_view text); // fallback fcCustom
-std::string_view DTRToText(TDTRFlowControl value);
+std::string_view DTRToText(TDTRFlowControl value); // "Disable", "Enable", "Handshake"
 TDTRFlowControl TextToDTR(std::string_view text); // fallback dtrDisable
-std::string_view RTSToText(TRTSFlowControl value);
+std::string_view RTSToText(TRTSFlowControl value); // "Disable", "Enable", "Handshake", "Toggle"
 TRTSFlowControl TextToRTS(std::string_view text); // fallback rtsDisable
 
 // The event mask requesting exactly the events of the set (all ten give 0x05FF).
@@ -169,9 +181,9 @@ TModemSignals ModemStatusToSignals(DWORD status);
 // nothing unless the port is open and neither designed nor loading. The port implements this.
 class TComSettingsOwner {
 public:
-    virtual void ApplyLineSettings() = 0;
-    virtual void ApplyTimeoutSettings() = 0;
-    virtual void ApplyBufferSizes() = 0;
+    virtual void ApplyLineSettings() = 0; // the line settings (DCB)
+    virtual void ApplyTimeoutSettings() = 0; // the timeouts
+    virtual void ApplyBufferSizes() = 0; // the queue sizes
 
 protected:
     ~TComSettingsOwner() = default;
@@ -184,19 +196,22 @@ protected:
 // EComPort from an open port that refuses the setting) propagate; the new value stays stored.
 class TComSettings : public TPersistent {
 public:
-    TComSettingsOwner* OwnerPort() const { return m_ownerPort; }
+    TComSettingsOwner* OwnerPort() const { return m_ownerPort; } // the owner port, null for none
 
 protected:
+    // The owner's operation that re-applies this object's group.
     using ApplyOperation = void (TComSettingsOwner::*)();
-    TComSettings(TComSettingsOwner* ownerPort, ApplyOperation apply) : m_ownerPort(ownerPort), m_apply(apply) {}
+    TComSettings(TComSettingsOwner* ownerPort, ApplyOperation apply) : m_ownerPort(ownerPort), m_apply(apply) {} // with its owner port (null: none) and its group's re-apply
 
     template <typename T>
+    // The setter rule (see the class).
     void Change(T& field, T value)
     {
         if (field == value) return;
         field = value;
         Reapply();
     }
+    // Asks the owner port, when there is one, to re-apply the group.
     void Reapply() const
     {
         if (m_ownerPort != nullptr) (m_ownerPort->*m_apply)();
@@ -211,12 +226,14 @@ private:
 class TComParity : public TComSettings {
 public:
     TComParity() : TComParity(nullptr) {}
+    // Owned by a port, which re-applies its line settings on a change.
     explicit TComParity(TComSettingsOwner* ownerPort)
         : TComSettings(ownerPort, &TComSettingsOwner::ApplyLineSettings) {}
     const char* ClassName() const override { return "TComParity"; }
     // Copies every member from another TComParity without re-applying; see TPersistent::Assign.
     void Assign(const TPersistent* source) override;
 
+    // The parity bit sent and expected.
     TParityBits Bits() const { return m_bits; }
     void SetBits(TParityBits value) { Change(m_bits, value); }
     // Parity is checked on received bytes (and parity errors reported). The event thread reads it
@@ -226,6 +243,7 @@ public:
     // Bytes with a parity error are replaced by ReplaceChar; only while Check is on.
     bool Replace() const { return m_replace; }
     void SetReplace(bool value) { Change(m_replace, value); }
+    // The character that replaces a byte with a parity error.
     char ReplaceChar() const { return m_replaceChar; }
     void SetReplaceChar(char value) { Change(m_replaceChar, value); }
 
@@ -240,6 +258,7 @@ private:
 class TComFlowControl : public TComSettings {
 public:
     TComFlowControl() : TComFlowControl(nullptr) {}
+    // Owned by a port, which re-applies its line settings on a change.
     explicit TComFlowControl(TComSettingsOwner* ownerPort)
         : TComSettings(ownerPort, &TComSettingsOwner::ApplyLineSettings) {}
     const char* ClassName() const override { return "TComFlowControl"; }
@@ -259,22 +278,31 @@ public:
     // input flow too, and with rtsHandshake alone output waits for CTS.
     bool OutCTSFlow() const { return m_outCTSFlow; }
     void SetOutCTSFlow(bool value) { Change(m_outCTSFlow, value); }
+    // Output waits while DSR is off.
     bool OutDSRFlow() const { return m_outDSRFlow; }
     void SetOutDSRFlow(bool value) { Change(m_outDSRFlow, value); }
+    // How DTR is driven.
     TDTRFlowControl ControlDTR() const { return m_controlDTR; }
     void SetControlDTR(TDTRFlowControl value) { Change(m_controlDTR, value); }
+    // How RTS is driven.
     TRTSFlowControl ControlRTS() const { return m_controlRTS; }
     void SetControlRTS(TRTSFlowControl value) { Change(m_controlRTS, value); }
+    // Output stops at XoffChar from the other side and goes on at XonChar.
     bool XonXoffOut() const { return m_xonXoffOut; }
     void SetXonXoffOut(bool value) { Change(m_xonXoffOut, value); }
+    // The port sends XoffChar when its input queue fills and XonChar once it has room.
     bool XonXoffIn() const { return m_xonXoffIn; }
     void SetXonXoffIn(bool value) { Change(m_xonXoffIn, value); }
+    // Bytes received while DSR is off are dropped.
     bool DSRSensitivity() const { return m_dsrSensitivity; }
     void SetDSRSensitivity(bool value) { Change(m_dsrSensitivity, value); }
+    // Output goes on after the port has sent XoffChar.
     bool TxContinueOnXoff() const { return m_txContinueOnXoff; }
     void SetTxContinueOnXoff(bool value) { Change(m_txContinueOnXoff, value); }
+    // The character that lets the sender go on (XON, DC1).
     char XonChar() const { return m_xonChar; }
     void SetXonChar(char value) { Change(m_xonChar, value); }
+    // The character that stops the sender (XOFF, DC3).
     char XoffChar() const { return m_xoffChar; }
     void SetXoffChar(char value) { Change(m_xoffChar, value); }
 
@@ -296,19 +324,25 @@ private:
 class TComTimeouts : public TComSettings {
 public:
     TComTimeouts() : TComTimeouts(nullptr) {}
+    // Owned by a port, which re-applies its timeouts on a change.
     explicit TComTimeouts(TComSettingsOwner* ownerPort)
         : TComSettings(ownerPort, &TComSettingsOwner::ApplyTimeoutSettings) {}
     const char* ClassName() const override { return "TComTimeouts"; }
     void Assign(const TPersistent* source) override;
 
+    // The longest gap between two received bytes; -1 (all bits set) with both read totals 0 makes a read return at once.
     std::int32_t ReadInterval() const { return m_readInterval; }
     void SetReadInterval(std::int32_t value) { Change(m_readInterval, value); }
+    // The read total, per byte asked for.
     std::int32_t ReadTotalMultiplier() const { return m_readTotalMultiplier; }
     void SetReadTotalMultiplier(std::int32_t value) { Change(m_readTotalMultiplier, value); }
+    // The read total, added once.
     std::int32_t ReadTotalConstant() const { return m_readTotalConstant; }
     void SetReadTotalConstant(std::int32_t value) { Change(m_readTotalConstant, value); }
+    // The write total, per byte written: a write may take WriteTotalMultiplier * bytes + WriteTotalConstant; both 0: no limit.
     std::int32_t WriteTotalMultiplier() const { return m_writeTotalMultiplier; }
     void SetWriteTotalMultiplier(std::int32_t value) { Change(m_writeTotalMultiplier, value); }
+    // The write total, added once.
     std::int32_t WriteTotalConstant() const { return m_writeTotalConstant; }
     void SetWriteTotalConstant(std::int32_t value) { Change(m_writeTotalConstant, value); }
 
@@ -326,13 +360,16 @@ private:
 class TComBuffer : public TComSettings {
 public:
     TComBuffer() : TComBuffer(nullptr) {}
+    // Owned by a port, which re-applies its queue sizes on a change.
     explicit TComBuffer(TComSettingsOwner* ownerPort)
         : TComSettings(ownerPort, &TComSettingsOwner::ApplyBufferSizes) {}
     const char* ClassName() const override { return "TComBuffer"; }
     void Assign(const TPersistent* source) override;
 
+    // The input queue's size.
     std::int32_t InputSize() const { return m_inputSize; }
     void SetInputSize(std::int32_t value) { ChangeSize(m_inputSize, value); }
+    // The output queue's size.
     std::int32_t OutputSize() const { return m_outputSize; }
     void SetOutputSize(std::int32_t value) { ChangeSize(m_outputSize, value); }
 
@@ -347,12 +384,12 @@ private:
 
 // The port's own line fields that go into the DCB besides its settings objects.
 struct TLineFields {
-    TBaudRate BaudRate = br9600;
+    TBaudRate BaudRate = br9600; // the line speed
     std::int32_t CustomBaudRate = 9600; // used for brCustom; handed over unvalidated
-    TDataBits DataBits = dbEight;
-    TStopBits StopBits = sbOneStopBit;
-    bool DiscardNull = false;
-    char EventChar = 0;
+    TDataBits DataBits = dbEight; // data bits
+    TStopBits StopBits = sbOneStopBit; // stop bits
+    bool DiscardNull = false; // received NUL bytes dropped
+    char EventChar = 0; // the character that raises EV_RXFLAG
 };
 
 // The DCB that sets the line: binary mode always, no abort on error, XonLim = XoffLim = a quarter of

@@ -25,6 +25,7 @@ namespace cportctl {
 // csDropDown lets the user type a text; csDropDownList only picks from the list.
 enum TComboBoxStyle : std::uint8_t { csDropDown, csDropDownList };
 
+// A combo box that offers the choices of one port property (ComProperty) and writes the user's pick into its bound port.
 class TComComboBox : public QComboBox, public cport::TComponent {
     Q_OBJECT
 
@@ -51,6 +52,7 @@ public:
     // never fires OnChange.
     std::string Text() const;
     void SetText(std::string_view value);
+    // Whether the user may type a text (csDropDown) or only pick (csDropDownList).
     TComboBoxStyle Style() const { return isEditable() ? csDropDown : csDropDownList; }
     void SetStyle(TComboBoxStyle value) { setEditable(value == csDropDown); }
     // The selected position, -1 for none.
@@ -67,7 +69,7 @@ public:
     // EComPort.
     void ApplySelection() { m_selector.ApplySelection(); }
 
-    const TComSelect& Selector() const { return m_selector; }
+    const TComSelect& Selector() const { return m_selector; } // the selector that holds the property, the pick and the port
     // The item list as the selector fills it.
     TStrings& Items() { return *m_items; }
     const TStrings& Items() const { return *m_items; }
@@ -76,6 +78,7 @@ protected:
     // The change notification: the pick is taken (and applied with AutoApply), then FireChange. Runs
     // when the user picks an item. Throws what applying the pick throws (OnChange then does not fire).
     virtual void Change();
+    // Calls OnChange when it is assigned.
     virtual void FireChange();
     // A wheel turn is passed on to the parent: a stray turn over the control must not move a live
     // port to another device or speed. Picks come from the list or from the keyboard.

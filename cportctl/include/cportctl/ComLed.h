@@ -28,10 +28,14 @@ class QTimer;
 
 namespace cportctl {
 
+// The line signal an LED follows: the connection, a modem input line, a ring, receive or transmit activity.
 enum TComLedSignal : std::uint8_t { lsConn, lsCTS, lsDSR, lsRLSD, lsRing, lsRx, lsTx };
+// The LED's look: a built-in glyph pair, or the LED's own glyphs (lkCustom).
 enum TLedKind : std::uint8_t { lkRedLight, lkGreenLight, lkBlueLight, lkYellowLight, lkPurpleLight, lkBulb, lkCustom };
+// Off or on.
 enum TLedState : std::uint8_t { lsOff, lsOn };
 
+// The handler of OnChange: the new state.
 using TLedStateEvent = std::function<void(cport::TObject* Sender, TLedState AState)>;
 
 // The resource names of a built-in kind's glyphs ("LEDREDON", "LEDREDOFF"); null for lkCustom.
@@ -42,6 +46,7 @@ const char* LedGlyphName(TLedKind Kind, TLedState State);
 // call of this, or the first LED made, whichever comes first.
 QImage LoadGlyphResource(const char* name);
 
+// A lamp that shows one signal of a bound port (LedSignal), or a state the program sets when no port is bound.
 class TComLed : public QWidget, public cport::TComponent {
     Q_OBJECT
 
@@ -63,11 +68,14 @@ public:
     // notice of the new signal.
     TComLedSignal LedSignal() const { return m_ledSignal; }
     void SetLedSignal(TComLedSignal value);
+    // The look; a built-in kind loads its glyph pair at the next paint.
     TLedKind Kind() const { return m_kind; }
     void SetKind(TLedKind value);
     // The LED's own glyphs. Writing is ignored unless Kind is lkCustom; the LED keeps a copy.
+    // The glyph shown while on.
     const QImage& GlyphOn() const { return m_glyphs[lsOn].Image; }
     void SetGlyphOn(const QImage& value) { SetGlyph(lsOn, value); }
+    // The glyph shown while off.
     const QImage& GlyphOff() const { return m_glyphs[lsOff].Image; }
     void SetGlyphOff(const QImage& value) { SetGlyph(lsOff, value); }
     // Throws EComPort (CE_LedStateFailed, "Cannot change led state if ComPort is selected") while a port
@@ -84,8 +92,10 @@ public:
     void SetOnChange(TLedStateEvent handler) { m_onChange = std::move(handler); }
     // A left-button press and release on the LED; a double click. An exception a handler throws goes
     // to the application's exception handler (the event loop carries none).
+    // A click on the LED.
     const cport::TNotifyEvent& OnClick() const { return m_onClick; }
     void SetOnClick(cport::TNotifyEvent handler) { m_onClick = std::move(handler); }
+    // A double click on the LED.
     const cport::TNotifyEvent& OnDblClick() const { return m_onDblClick; }
     void SetOnDblClick(cport::TNotifyEvent handler) { m_onDblClick = std::move(handler); }
 
@@ -95,8 +105,11 @@ public:
     QSize sizeHint() const override { return {25, 25}; }
 
 protected:
+    // Calls OnChange when it is assigned.
     virtual void FireChange(TLedState AState);
+    // Calls OnClick when it is assigned.
     virtual void FireClick();
+    // Calls OnDblClick when it is assigned.
     virtual void FireDblClick();
 
     void Notification(cport::TComponent* AComponent, cport::TOperation Operation) override;
@@ -110,14 +123,18 @@ protected:
     // lamp is repainted at once; what they do (a click that closes the port, even one that destroys
     // the LED) is safe: nothing of the LED is touched afterwards.
     void LinkSignalReceived(cport::TObject* Sender, bool OnOff);
+    // A ring: on, then off once RingDuration has passed (RingTimeElapsed).
     void LinkRingReceived(cport::TObject* Sender);
+    // The ring's hold has ended: off again.
     void RingTimeElapsed();
 
     // The single way the state changes: store, fire OnChange (unless loading), repaint.
     void ChangeState(TLedState value);
     // The bound port's current level of the signal shown (always off for ring, rx and tx).
     bool QuerySignal();
+    // The glyph pair of a built-in kind; loaded when first painted (EnsureGlyphs).
     void LoadKindGlyphs(TLedKind kind);
+    // Loads the glyph pair of Kind when it has not been loaded yet.
     void EnsureGlyphs();
     // Where the glyph to draw goes: centred, or from the top-left corner when it is larger.
     QPoint GlyphPosition() const;

@@ -51,20 +51,24 @@ public:
     // is applied.
     std::int32_t ReadPortValue();
 
-    TComProperty ComProperty() const { return m_comProperty; }
+    TComProperty ComProperty() const { return m_comProperty; } // the property offered, set by SelectProperty
+    // The port picks are written into; not owned, null for none.
     cport::TCustomComPort* ComPort() const { return m_comPort; }
     void SetComPort(cport::TCustomComPort* port) { m_comPort = port; }
+    // Whether TakeText applies the value at once.
     bool AutoApply() const { return m_autoApply; }
     void SetAutoApply(bool value) { m_autoApply = value; }
+    // The list SelectProperty fills; not owned, null for none.
     TStrings* ItemList() const { return m_itemList; }
     void SetItemList(TStrings* list) { m_itemList = list; }
 
-    const std::string& SelectedPort() const { return m_selectedPort; }
-    cport::TBaudRate SelectedBaudRate() const { return m_selectedBaudRate; }
-    cport::TDataBits SelectedDataBits() const { return m_selectedDataBits; }
-    cport::TStopBits SelectedStopBits() const { return m_selectedStopBits; }
-    cport::TParityBits SelectedParity() const { return m_selectedParity; }
-    cport::TFlowControl SelectedFlowControl() const { return m_selectedFlowControl; }
+    // The values held, one per property; only ComProperty's is current.
+    const std::string& SelectedPort() const { return m_selectedPort; }                  // cpPort
+    cport::TBaudRate SelectedBaudRate() const { return m_selectedBaudRate; }            // cpBaudRate
+    cport::TDataBits SelectedDataBits() const { return m_selectedDataBits; }            // cpDataBits
+    cport::TStopBits SelectedStopBits() const { return m_selectedStopBits; }            // cpStopBits
+    cport::TParityBits SelectedParity() const { return m_selectedParity; }              // cpParity
+    cport::TFlowControl SelectedFlowControl() const { return m_selectedFlowControl; }   // cpFlowControl
 
 private:
     // Converts `text` into the held value of ComProperty, without applying it.

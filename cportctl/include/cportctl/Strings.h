@@ -13,17 +13,19 @@
 
 namespace cportctl {
 
+// A list of texts a control fills (its items), behind which any storage may stand.
 class TStrings {
 public:
     virtual ~TStrings() = default;
 
+    // The number of texts.
     virtual std::int32_t Count() const = 0;
     // The text at `index` (0 <= index < Count()).
     virtual std::string Strings(std::int32_t index) const = 0;
     // Replaces the whole content with `items`, in order.
     virtual void Assign(std::span<const std::string> items) = 0;
 
-    void Clear() { Assign({}); }
+    void Clear() { Assign({}); } // empties the list
     // The position of the first text equal to `text` as a whole, ignoring the case of ASCII letters;
     // -1 when there is none.
     std::int32_t IndexOfText(std::string_view text) const;
@@ -33,13 +35,15 @@ public:
 class TStringList final : public TStrings {
 public:
     TStringList() = default;
+    // A list holding `items`.
     explicit TStringList(std::vector<std::string> items) : m_items(std::move(items)) {}
 
+    // The operations of TStrings on the vector.
     std::int32_t Count() const override { return static_cast<std::int32_t>(m_items.size()); }
     std::string Strings(std::int32_t index) const override { return m_items.at(static_cast<std::size_t>(index)); }
     void Assign(std::span<const std::string> items) override { m_items.assign(items.begin(), items.end()); }
 
-    const std::vector<std::string>& Items() const { return m_items; }
+    const std::vector<std::string>& Items() const { return m_items; } // the texts, in order
 
 private:
     std::vector<std::string> m_items;
