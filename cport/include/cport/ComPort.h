@@ -319,8 +319,8 @@ public:
     std::int32_t ReadData(void* Buffer, std::int32_t Count);
     // Writes `Count` bytes from `Buffer`, waiting within the write timeouts (Timeouts().WriteTotalMultiplier
     // per byte plus WriteTotalConstant, in milliseconds; both 0: until all are sent). Returns the bytes
-    // written. A failure reports CE_WriteFailed with the system's error; so does a write cut short by
-    // the timeouts, with ETIMEDOUT (an OnException handler then gets the count written returned).
+    // written, fewer when the timeouts ran out first (that is no error, as on Win32). A failure reports
+    // CE_WriteFailed with the system's error.
     // While a link watches transmitted data (OnLinkTxBuf) the bytes are copied and handed to the links
     // once written; the links' transmit signal goes on as the write starts.
     std::int32_t WriteData(const void* Buffer, std::int32_t Count);
