@@ -47,6 +47,10 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
         m_dateTimeText = m_regional.DateTimeText(m_clock.Local());
         m_nextTick = m_clock.Steady() + kTimerInterval;
     }
+    if (options.KeepTrends) {
+        m_trends = std::make_unique<TrendStore>();
+        m_trends->SetSeriesResolver(DecodedTrendSeries); // as the window's: every numeric data ID seen
+    }
     if (m_records && m_records->Fresh()) m_records->WriteLine(CsvHeader);
     // After the monitor's own work on the frame: its raw and record lines are in the files first.
     m_monitor.SetOnFrame([this](const Frame& frame) { OnFrame(frame); });
@@ -60,6 +64,7 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
 void LogSession::OnFrame(const Frame& frame)
 {
     if (m_echoDecoded) EchoDecoded(frame);
+    if (m_trends) m_trends->AddFrame(frame, m_receiveTime);
     if (m_onFrame) m_onFrame(frame);
 }
 
@@ -86,6 +91,7 @@ void LogSession::Tick()
 void LogSession::Feed(std::span<const std::uint8_t> bytes)
 {
     Tick();
+    if (m_trends) m_receiveTime = std::chrono::time_point_cast<std::chrono::milliseconds>(m_clock.Wall());
     for (const std::uint8_t byte : bytes) m_monitor.ProcessFrameByte(byte);
 }
 

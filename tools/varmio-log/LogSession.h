@@ -12,6 +12,7 @@
 #include "varmio/Monitor.h"
 #include "varmio/RecordLog.h"
 #include "varmio/Regional.h"
+#include "varmio/TrendStore.h"
 
 #include <array>
 #include <chrono>
@@ -35,6 +36,9 @@ struct LogOptions {
     // The decoded lines are never dropped (a replay, whose feeder waits for room); otherwise they
     // are dropped like record lines when standard output does not keep up.
     bool KeepDecodedLines = false;
+    // Keep the values over time in a trend store (for a chart of the run), stamped with the wall
+    // clock as each batch of bytes arrives.
+    bool KeepTrends = false;
 };
 
 // Why `text` cannot stand in for the clock's date and time, empty when it can. It fills the record
@@ -52,6 +56,8 @@ struct Clock {
         localtime_r(&now, &t);
         return t;
     };
+    // The moment bytes arrive, for the trend store.
+    std::function<std::chrono::system_clock::time_point()> Wall = [] { return std::chrono::system_clock::now(); };
 };
 
 class LogSession final : public IDisplay {
@@ -74,6 +80,8 @@ public:
     void SetOnFrame(Monitor::FrameEvent handler) { m_onFrame = std::move(handler); }
     // Characters written as "?" to the files, which cannot hold them.
     std::size_t Unmappable() const;
+    // The values over time, when kept (LogOptions::KeepTrends); null otherwise.
+    const TrendStore* Trends() const { return m_trends.get(); }
 
     // IDisplay. There are no boxes to show, so box texts go nowhere.
     void SetBoxText(Box, std::string_view) override {}
@@ -100,6 +108,8 @@ private:
     bool m_keepDecoded;
     bool m_echoDecoded = false;
     Monitor::FrameEvent m_onFrame;
+    std::unique_ptr<TrendStore> m_trends;
+    TrendTime m_receiveTime{};
     std::string m_dateTimeText;
     std::chrono::steady_clock::time_point m_nextTick;
     std::array<std::array<bool, 8>, 2> m_checks{};

@@ -8,6 +8,9 @@
 // existing files as they were, and standard output never holds up the files.
 
 #include "ByteSource.h"
+#ifdef VARMIO_LOG_CHART
+#include "ChartOutput.h"
+#endif
 #include "Echo.h"
 #include "LogFile.h"
 #include "LogSession.h"
@@ -30,6 +33,7 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,7 +67,26 @@ struct Settings {
     bool Quiet = false;
     bool Reconnect = false;
     std::optional<varmio::mqtt::PublisherOptions> Publishing; // --mqtt
+    std::string ChartPath; // --chart: empty for none
 };
+
+// Why the chart cannot go to the path --chart gives, empty when it can: it must not take the place
+// of the input or of a log.
+std::string ChartPathProblem(const Settings& settings)
+{
+    const std::string& chart = settings.ChartPath;
+    if (chart.empty() || chart == "-") return "the picture needs a file name";
+    const auto same = [&chart](const std::string& other) {
+        if (other.empty() || other == "-") return false;
+        std::error_code ignored;
+        return std::filesystem::weakly_canonical(chart, ignored) == std::filesystem::weakly_canonical(other, ignored) ||
+               std::filesystem::equivalent(chart, other, ignored);
+    };
+    if (same(settings.Replay)) return "\"" + chart + "\" is the input";
+    if (same(settings.Outputs.RecordsPath)) return "\"" + chart + "\" is the record log";
+    if (same(settings.Outputs.RawPath)) return "\"" + chart + "\" is the raw log";
+    return {};
+}
 
 // Standard descriptors that are closed are taken by /dev/null, so that no file opened later becomes
 // "standard output" by accident. Returns whether standard input was closed.
@@ -94,7 +117,8 @@ int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSign
     // Started once the files are open: the broker never decides whether a run can start.
     std::optional<varmio::mqtt::Publisher> publisher;
     if (settings.Publishing) publisher.emplace(*settings.Publishing);
-    LogSession session(settings.Log, varmio::Regional::FromEnvironment(), std::move(files), echo.get());
+    const varmio::Regional regional = varmio::Regional::FromEnvironment();
+    LogSession session(settings.Log, regional, std::move(files), echo.get());
     if (publisher) session.SetOnFrame([&](const varmio::Frame& frame) { publisher->Post(frame); });
 
     std::exception_ptr failure;
@@ -130,6 +154,16 @@ int Log(const Settings& settings, const std::vector<InputFile>& inputs, StopSign
         std::fprintf(stderr, "%s: %zu characters that Windows-1250 cannot hold were written as \"?\"\n", kProgram,
                      unmappable);
     }
+#ifdef VARMIO_LOG_CHART
+    // The chart of whatever was logged, a run that failed included.
+    if (const varmio::TrendStore* trends = session.Trends(); trends != nullptr) {
+        try {
+            WriteChartPng(*trends, regional, settings.ChartPath);
+        } catch (const std::exception& e) {
+            code = Fail(std::string("--chart: ") + e.what(), kExitFailure);
+        }
+    }
+#endif
     if (failure) std::rethrow_exception(failure);
     return code;
 }
@@ -285,6 +319,13 @@ int main(int argc, char** argv)
                                     "the record lines; the summary goes to standard error");
     decodeOption->excludes(jsonOption)->excludes(quietOption);
     jsonOption->excludes(quietOption);
+    CLI::Option* chartOption = nullptr;
+#ifdef VARMIO_LOG_CHART
+    chartOption = app.add_option("--chart", settings.ChartPath,
+                   "When the logging ends, draw the chart of the values over the run into the PNG picture FILE "
+                   "(no display needed)")
+        ->option_text("FILE");
+#endif
 
     // What the lines say.
     app.add_flag("--all", settings.Log.All, "Log a record line for every frame, not only for changed records");
@@ -332,6 +373,11 @@ int main(int argc, char** argv)
         return Fail(std::string(decode ? "--decode" : "--json") +
                         " shows on standard output, which a log given as \"-\" already takes (see --help)",
                     kExitUsage);
+    if (chartOption != nullptr && chartOption->count() > 0) {
+        if (const std::string problem = ChartPathProblem(settings); !problem.empty())
+            return Fail("--chart: " + problem + " (see --help)", kExitUsage);
+        settings.Log.KeepTrends = true;
+    }
     settings.Log.Output = json ? OutputFormat::Json : decode ? OutputFormat::Decoded : OutputFormat::Records;
     settings.Log.KeepDecodedLines = app.count("--replay") > 0;
     // Standard output carrying a log shows nothing else.

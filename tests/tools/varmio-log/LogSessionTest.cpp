@@ -112,5 +112,39 @@ TEST(LogSessionTest, FixedTimestampNeverReadsTheClock)
     EXPECT_EQ(session.FrameCount(), 1);
 }
 
+// The values over time, for --chart: kept only when asked, each batch stamped with one wall-clock
+// reading, every frame of it at that moment.
+TEST(LogSessionTest, TrendsAreKeptWhenAskedAtTheWallClockOfEachBatch)
+{
+    EXPECT_EQ(LogSession(LogOptions{}, Regional{}, {}, nullptr).Trends(), nullptr);
+
+    const TrendTime start(std::chrono::milliseconds(1'796'000'000'000));
+    std::chrono::system_clock::time_point wall = start + 250us; // stamped to the millisecond
+    Clock clock;
+    clock.Wall = [&wall] { return wall; };
+    LogOptions options;
+    options.Timestamp = "T";
+    options.KeepTrends = true;
+    LogSession session(options, Regional{}, {}, nullptr, clock);
+    session.Feed(kFlowPacket); // 45.5
+    wall += 90s;
+    session.Feed(std::vector<std::uint8_t>{0x35, 0x35, 0x35, 0x04, 0x19, 0x30, 0x00, 0x35, 0x35}); // 48.0
+    wall += 30s;
+    session.Feed(std::vector<std::uint8_t>{0x35, 0x04, 0x19, 0x31, 0x00}); // 49.0, completed in this batch
+
+    const TrendStore* trends = session.Trends();
+    ASSERT_NE(trends, nullptr);
+    std::size_t flow = 0;
+    while (flow < trends->SeriesCount() && trends->Spec(flow).DataId != 0x19) ++flow;
+    ASSERT_LT(flow, trends->SeriesCount());
+    EXPECT_EQ(trends->FirstTime(), start);
+    EXPECT_EQ(trends->LastTime(), start + 120s);
+    const auto at = [&](std::chrono::milliseconds offset) { return trends->ValueAt(flow, start + offset)->Max; };
+    EXPECT_DOUBLE_EQ(at(89'999ms), 45.5);
+    EXPECT_DOUBLE_EQ(at(90s), 48.0);
+    EXPECT_DOUBLE_EQ(at(119s), 48.0);
+    EXPECT_DOUBLE_EQ(at(120s), 49.0);
+}
+
 } // namespace
 } // namespace varmio::logger

@@ -93,6 +93,44 @@ TEST_F(LoggerFilesTest, OutputsThatWouldOverwriteTheInputOrEachOtherAreRefusedTo
     EXPECT_EQ(LoggerProcess(dir, {"--replay", input, "--records", kept, "--quiet"}).Wait().exitCode, 0);
 }
 
+// --chart draws the run into a PNG picture at its end, without a display; it never takes the place
+// of the input or a log, and a picture that cannot be written costs the logs nothing.
+TEST_F(LoggerFilesTest, ChartIsAPictureBesideTheLogsNeverInTheirPlace)
+{
+#ifndef VARMIO_LOG_CHART
+    GTEST_SKIP() << "built without the window's libraries";
+#else
+    const std::string input = dir / "x.bin", kept = dir / "kept.csv", chart = dir / "run.png";
+    ASSERT_TRUE(WriteFile(input, capture));
+    ASSERT_TRUE(WriteFile(kept, "mine\r\n"));
+    ExpectRefused({"--replay", input, "--records", kept, "--chart", kept}, 2);
+    ExpectRefused({"--replay", input, "--raw", kept, "--chart", dir / "./kept.csv"}, 2);
+    ExpectRefused({"--replay", input, "--chart", input}, 2);
+    ExpectRefused({"--replay", input, "--chart", "-"}, 2);
+    EXPECT_EQ(ReadFile(kept), "mine\r\n");
+    EXPECT_EQ(ReadFile(input), capture);
+
+    const std::string records = dir / "records.csv";
+    ::unsetenv("DISPLAY"); // the child inherits no display
+    const Result drawn =
+        LoggerProcess(dir, {"--replay", input, "--records", records, "--timestamp", kStamp, "--quiet", "--chart", chart})
+            .Wait();
+    ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
+    const std::string png = ReadFile(chart);
+    ASSERT_GE(png.size(), 24u);
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x04\xb0\0\0\x02\x58", 12)) << "1200 x 600";
+
+    const Result unwritable =
+        LoggerProcess(dir, {"--replay", input, "--records", kept, "--timestamp", kStamp, "--quiet", "--chart",
+                            dir / "none/c.png"})
+            .Wait();
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_NE(unwritable.err.find("--chart"), std::string::npos) << unwritable.err;
+    EXPECT_EQ(ReadFile(kept), ReadFile(records)) << "the record log is whole";
+#endif
+}
+
 TEST_F(LoggerFilesTest, ARunThatCannotStartLeavesExistingFilesAlone)
 {
     const std::string input = dir / "x.bin", records = dir / "r.csv";
