@@ -137,6 +137,9 @@ void TrendChart::AddCurve(std::size_t series)
         curve->BandIndex = bandIndex;
         curve->Base = new QLineSeries;
         curve->Band = new QAreaSeries(line, curve->Base);
+        // The area draws its two lines but does not own them: they go with it.
+        line->setParent(curve->Band);
+        curve->Base->setParent(curve->Band);
         curve->Band->setName(caption);
         QColor fill = curve->Colour;
         fill.setAlpha(150);
