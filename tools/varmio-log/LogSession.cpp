@@ -47,10 +47,9 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
         m_dateTimeText = m_regional.DateTimeText(m_clock.Local());
         m_nextTick = m_clock.Steady() + kTimerInterval;
     }
-    if (options.KeepTrends) {
-        m_trends = std::make_unique<TrendStore>();
-        m_trends->SetSeriesResolver(DecodedTrendSeries); // as the window's: every numeric data ID seen
-    }
+    // The standard series only: the picture shows what the window's chart of a saved log shows (a
+    // legend of every decoded ID would leave no room for the captions).
+    if (options.KeepTrends) m_trends = std::make_unique<TrendStore>();
     if (m_records && m_records->Fresh()) m_records->WriteLine(CsvHeader);
     // After the monitor's own work on the frame: its raw and record lines are in the files first.
     m_monitor.SetOnFrame([this](const Frame& frame) { OnFrame(frame); });
