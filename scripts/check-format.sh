@@ -3,5 +3,5 @@
 # and fails. Reformat a file with `clang-format -i FILE`. Needs clang-format (scripts/install-deps.sh).
 set -eu
 cd "$(dirname "$0")/.."
-find app bench cport cportctl sim tests tools -name '*.cpp' -o -name '*.h' | sort |
+find app bench cport cportctl examples sim tests tools -name '*.cpp' -o -name '*.h' | sort |
   xargs clang-format --dry-run -Werror

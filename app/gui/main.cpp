@@ -45,24 +45,27 @@ int main(int argc, char* argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral("Shows and logs the OpenTherm traffic a relay sends to a serial port."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    options.setApplicationDescription(
+        QStringLiteral("Shows and logs the OpenTherm traffic a relay sends to a serial port."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
     options.addOption(help);
     const QCommandLineOption version = options.addVersionOption();
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Run the built-in relay simulator and preselect its port."));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("List the port NAME and preselect it."),
                                   QStringLiteral("NAME"));
-    const QCommandLineOption replay(QStringLiteral("replay"),
-                                    QStringLiteral("Show the relay packets of capture FILE as if they had just arrived."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption replay(
+        QStringLiteral("replay"), QStringLiteral("Show the relay packets of capture FILE as if they had just arrived."),
+        QStringLiteral("FILE"));
     const QCommandLineOption messages(QStringLiteral("messages"), QStringLiteral("Open the message window at start."));
     options.addOption(demo);
     options.addOption(port);
     options.addOption(replay);
-    const QCommandLineOption chart(QStringLiteral("chart"),
-                                   QStringLiteral("Show the record log FILE (File > Save, varmio-log --records) as a chart."),
-                                   QStringLiteral("FILE"));
+    const QCommandLineOption chart(
+        QStringLiteral("chart"),
+        QStringLiteral("Show the record log FILE (File > Save, varmio-log --records) as a chart."),
+        QStringLiteral("FILE"));
     options.addOption(messages);
     options.addOption(chart);
     if (!options.parse(arguments)) {

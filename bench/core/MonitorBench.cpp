@@ -28,7 +28,10 @@ using namespace varmio;
 class BenchDisplay : public IDisplay {
 public:
     void SetBoxText(Box, std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
-    bool IsChecked(StatusList list, int item) const override { return m_checks[Index(list)][static_cast<std::size_t>(item)]; }
+    bool IsChecked(StatusList list, int item) const override
+    {
+        return m_checks[Index(list)][static_cast<std::size_t>(item)];
+    }
     void SetChecked(StatusList list, int item, bool checked) override
     {
         m_checks[Index(list)][static_cast<std::size_t>(item)] = checked;

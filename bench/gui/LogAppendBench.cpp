@@ -52,14 +52,12 @@ void AppendRecordLines(benchmark::State& state)
 
     std::vector<std::string> lines;
     lines.reserve(kAppended);
-    for (int i = 0; i < kAppended; ++i)
-        lines.push_back(RecordLine(preloaded + i));
+    for (int i = 0; i < kAppended; ++i) lines.push_back(RecordLine(preloaded + i));
 
     for (auto _ : state) {
         for (int i = 0; i < kAppended; ++i) {
             form.AppendRecordLog(lines[static_cast<std::size_t>(i)]);
-            if (i % kRepaintEvery == 0)
-                QApplication::processEvents();
+            if (i % kRepaintEvery == 0) QApplication::processEvents();
         }
         QApplication::processEvents();
     }
@@ -75,12 +73,10 @@ BENCHMARK(AppendRecordLines)->Arg(0)->Arg(1'000'000)->Iterations(1)->UseRealTime
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -131,7 +131,13 @@ void BM_ReceiveThroughput(benchmark::State& state)
     state.counters["port_MBps"] = Median(viaPort) / 1e6;
     state.counters["ratio"] = Median(viaPort) / Median(plain);
 }
-BENCHMARK(BM_ReceiveThroughput)->Args({1024, 0})->Args({65536, 0})->Args({65536, 1})->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReceiveThroughput)
+    ->Args({1024, 0})
+    ->Args({65536, 0})
+    ->Args({65536, 1})
+    ->Iterations(9)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void Report(benchmark::State& state, std::vector<double> micros)
 {
@@ -203,7 +209,8 @@ void BM_Ser2netLatency(benchmark::State& state)
         Ser2net bridge(slave, "19200n81");
         if (!bridge.Running()) state.SkipWithError("ser2net did not start (is it installed?)");
         else if (state.range(0) == 2) PlainLatency(state, master, bridge.RawPort());
-        else if (state.range(0) == 1) PortLatency(state, master, "rfc2217://127.0.0.1:" + std::to_string(bridge.Rfc2217Port()));
+        else if (state.range(0) == 1)
+            PortLatency(state, master, "rfc2217://127.0.0.1:" + std::to_string(bridge.Rfc2217Port()));
         else PortLatency(state, master, "socket://127.0.0.1:" + std::to_string(bridge.RawPort()));
     }
     ::close(keeper);

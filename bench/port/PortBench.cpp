@@ -204,7 +204,8 @@ BENCHMARK(BM_WriteThroughput)->Iterations(5)->Unit(benchmark::kMillisecond)->Use
 std::set<std::string> ThreadIds()
 {
     std::set<std::string> ids;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ids.insert(entry.path().filename());
     return ids;
 }
 

@@ -4,11 +4,11 @@
 // frames a second: a day is 129 600 frames, a week 907 200 (VARMIO_SOAK_FRAMES sets another length).
 //
 // Reported at the start (frames 10 000 to 20 000, past the first layout and paint), after a
-// simulated day and at the end (a week), each over a window of at least 10 000 frames: the resident memory, the heap in use, the CPU time per frame, and the record log's lines
-// (the record log keeps every line by design). At the end the record log is emptied and the heap it
-// gave back is reported, so that its growth can be told from the rest of the window's.
-// Targets: resident memory after a week within 50 MB of after a day, the record log aside; CPU per
-// frame flat within 1.5x.
+// simulated day and at the end (a week), each over a window of at least 10 000 frames: the resident memory, the heap in
+// use, the CPU time per frame, and the record log's lines (the record log keeps every line by design). At the end the
+// record log is emptied and the heap it gave back is reported, so that its growth can be told from the rest of the
+// window's. Targets: resident memory after a week within 50 MB of after a day, the record log aside; CPU per frame flat
+// within 1.5x.
 //
 // Run: build/dev/bench/soak/bench_soak (offscreen by default)
 #include "varmio/Application.h"
@@ -120,7 +120,8 @@ struct Reading {
 void SimulatedWeek(benchmark::State& state)
 {
     const char* env = std::getenv("VARMIO_SOAK_FRAMES");
-    const std::int64_t total = env != nullptr ? std::max<std::int64_t>(2 * kWindow, std::atoll(env)) : 7 * kFramesPerDay;
+    const std::int64_t total =
+        env != nullptr ? std::max<std::int64_t>(2 * kWindow, std::atoll(env)) : 7 * kFramesPerDay;
     for (auto _ : state) {
         Simulator simulator;
         const varmio::PublishedPort device(std::filesystem::read_symlink(simulator.link).string());
@@ -163,7 +164,8 @@ void SimulatedWeek(benchmark::State& state)
             const Reading& r = readings[i];
             const std::string prefix = name;
             s.counters[prefix + "_frames"] = static_cast<double>(r.frames);
-            s.counters[prefix + "_cpu_us_per_frame"] = 1e6 * (r.cpu - before.cpu) / static_cast<double>(r.frames - before.frames);
+            s.counters[prefix + "_cpu_us_per_frame"] =
+                1e6 * (r.cpu - before.cpu) / static_cast<double>(r.frames - before.frames);
             s.counters[prefix + "_resident_MiB"] = r.resident;
             s.counters[prefix + "_heap_MiB"] = r.heap;
             s.counters[prefix + "_record_lines"] = r.recordLines;

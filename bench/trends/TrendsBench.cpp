@@ -65,7 +65,10 @@ BENCHMARK(BM_AddFrame);
 class BenchDisplay : public IDisplay {
 public:
     void SetBoxText(Box, std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
-    bool IsChecked(StatusList list, int item) const override { return m_checks[static_cast<std::size_t>(list)][static_cast<std::size_t>(item)]; }
+    bool IsChecked(StatusList list, int item) const override
+    {
+        return m_checks[static_cast<std::size_t>(list)][static_cast<std::size_t>(item)];
+    }
     void SetChecked(StatusList list, int item, bool checked) override
     {
         m_checks[static_cast<std::size_t>(list)][static_cast<std::size_t>(item)] = checked;
@@ -91,7 +94,8 @@ void BM_CoreFrames(benchmark::State& state)
     for (auto _ : state) {
         const Frame frame = BusyFrame(i++);
         now += milliseconds(100);
-        for (const int b : {0x35, 0x35, 0x35, int{frame.MsgType}, int{frame.DataId}, int{frame.ValueHigh}, int{frame.ValueLow}})
+        for (const int b :
+             {0x35, 0x35, 0x35, int{frame.MsgType}, int{frame.DataId}, int{frame.ValueHigh}, int{frame.ValueLow}})
             monitor.ProcessFrameByte(static_cast<std::uint8_t>(b));
     }
     state.SetItemsProcessed(state.iterations());
@@ -104,7 +108,8 @@ TrendStore DayOf(std::int64_t samples)
     TrendStore store;
     const std::int64_t day = 24 * 3600 * 1000;
     for (std::int64_t i = 0; i < samples; ++i)
-        store.AddValue(tsNtc, static_cast<std::int32_t>(400 + (i * 7919) % 200), kStart + milliseconds(i * day / samples));
+        store.AddValue(tsNtc, static_cast<std::int32_t>(400 + (i * 7919) % 200),
+                       kStart + milliseconds(i * day / samples));
     return store;
 }
 

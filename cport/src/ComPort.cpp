@@ -11,10 +11,8 @@
 namespace cport {
 
 TCustomComPort::TCustomComPort(device::DeviceFactory deviceFactory)
-    : m_deviceFactory(std::move(deviceFactory)),
-      m_parity(std::make_unique<TComParity>(this)),
-      m_flowControl(std::make_unique<TComFlowControl>(this)),
-      m_timeouts(std::make_unique<TComTimeouts>(this)),
+    : m_deviceFactory(std::move(deviceFactory)), m_parity(std::make_unique<TComParity>(this)),
+      m_flowControl(std::make_unique<TComFlowControl>(this)), m_timeouts(std::make_unique<TComTimeouts>(this)),
       m_buffer(std::make_unique<TComBuffer>(this))
 {
 }
@@ -79,9 +77,8 @@ void TCustomComPort::OpenPort()
     } else {
         try {
             if (m_syncMethod == smWindowSync)
-                m_notifyWindow = std::make_unique<TNotifyWindow>([this](const TMessage& message) {
-                    return NotifyWindowProc(message);
-                });
+                m_notifyWindow = std::make_unique<TNotifyWindow>(
+                    [this](const TMessage& message) { return NotifyWindowProc(message); });
             m_portThread = std::make_unique<TComThread>(*this);
         } catch (...) {
             // The system gave no thread: an open port without its events would fail silently.

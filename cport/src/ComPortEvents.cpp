@@ -90,10 +90,7 @@ void TCustomComPort::HandleTxEmpty()
     FireTxEmpty();
 }
 
-void TCustomComPort::HandleBreak()
-{
-    FireBreak();
-}
+void TCustomComPort::HandleBreak() { FireBreak(); }
 
 void TCustomComPort::HandleRing()
 {
@@ -128,17 +125,11 @@ void TCustomComPort::HandleRxFlag()
     FireRxFlag();
 }
 
-void TCustomComPort::HandleRx80Full()
-{
-    FireRx80Full();
-}
+void TCustomComPort::HandleRx80Full() { FireRx80Full(); }
 
 // ---- Open and close notices -------------------------------------------------------------------------
 
-void TCustomComPort::HandleBeforeOpen()
-{
-    FireBeforeOpen();
-}
+void TCustomComPort::HandleBeforeOpen() { FireBeforeOpen(); }
 
 void TCustomComPort::HandleAfterOpen()
 {
@@ -276,8 +267,7 @@ void TCustomComPort::AttachLink(TComLink* Link)
 {
     if (Link == nullptr || std::find(m_linkList.begin(), m_linkList.end(), Link) != m_linkList.end())
         ReportComError(ComErrorCode(CE_RegFailed), 0);
-    else
-        m_linkList.push_back(Link);
+    else m_linkList.push_back(Link);
     m_rxBufLinked = AnyWatchesRxBuf(m_linkList);
 }
 

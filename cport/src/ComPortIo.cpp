@@ -9,15 +9,9 @@
 
 namespace cport {
 
-void NewAsyncRecord(PAsyncIo& Record)
-{
-    Record = std::make_unique<TAsyncIo>();
-}
+void NewAsyncRecord(PAsyncIo& Record) { Record = std::make_unique<TAsyncIo>(); }
 
-void FreeAsyncRecord(PAsyncIo& Record)
-{
-    Record.reset();
-}
+void FreeAsyncRecord(PAsyncIo& Record) { Record.reset(); }
 
 TComExceptions AsyncFailureCode(const TAsyncIo& Record)
 {

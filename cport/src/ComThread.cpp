@@ -124,16 +124,11 @@ void TComThread::HandOverEvents()
     case smThreadSync: {
         TCustomComPort* port = &m_ownerPort;
         const TComEvents events = m_pendingEvents;
-        m_handOver.Send([port, events] { port->RunEventHandlers(events); }, TReleasePoint::Completion,
-                        &m_stopSignal);
+        m_handOver.Send([port, events] { port->RunEventHandlers(events); }, TReleasePoint::Completion, &m_stopSignal);
         break;
     }
-    case smWindowSync:
-        NotifyWindowOfEvents();
-        break;
-    case smNone:
-        m_ownerPort.RunEventHandlers(m_pendingEvents);
-        break;
+    case smWindowSync: NotifyWindowOfEvents(); break;
+    case smNone: m_ownerPort.RunEventHandlers(m_pendingEvents); break;
     }
 }
 

@@ -44,7 +44,8 @@ const std::array<wchar_t, 256>& Cp1250Characters()
         std::array<wchar_t, 256> characters{};
         for (std::size_t byte = 0; byte < characters.size(); ++byte) characters[byte] = static_cast<wchar_t>(byte);
         const iconv_t cd = iconv_open("WCHAR_T", "WINDOWS-1250");
-        if (cd == reinterpret_cast<iconv_t>(-1)) return characters; // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return characters; // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
         for (std::size_t byte = 0x80; byte < characters.size(); ++byte) {
             char in = static_cast<char>(byte);
             wchar_t out = 0;
@@ -149,18 +150,18 @@ void PublishVirtualPort(const std::string& name)
         throw std::invalid_argument("A virtual port needs a listable name of 1 to 255 bytes without NUL");
     VirtualPortTable& table = VirtualPortsOfProgram();
     const std::scoped_lock lock(table.Mutex);
-    auto it = std::find_if(table.Ports.begin(), table.Ports.end(), [&](const VirtualPort& p) { return p.Name == name; });
-    if (it != table.Ports.end())
-        ++it->Publications;
-    else
-        table.Ports.push_back({name, 1});
+    auto it =
+        std::find_if(table.Ports.begin(), table.Ports.end(), [&](const VirtualPort& p) { return p.Name == name; });
+    if (it != table.Ports.end()) ++it->Publications;
+    else table.Ports.push_back({name, 1});
 }
 
 bool WithdrawVirtualPort(const std::string& name)
 {
     VirtualPortTable& table = VirtualPortsOfProgram();
     const std::scoped_lock lock(table.Mutex);
-    auto it = std::find_if(table.Ports.begin(), table.Ports.end(), [&](const VirtualPort& p) { return p.Name == name; });
+    auto it =
+        std::find_if(table.Ports.begin(), table.Ports.end(), [&](const VirtualPort& p) { return p.Name == name; });
     if (it == table.Ports.end()) return false;
     if (--it->Publications == 0) table.Ports.erase(it);
     return true;

@@ -38,10 +38,7 @@ constexpr std::array<std::string_view, kComErrorCount> kComErrorMessages = {
 constexpr std::string_view kLineBreak = "\n";
 
 // An operating-system error number travels as 64 bits; its low 32 bits, read as signed, are kept.
-int LowWord32(std::int64_t value)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-}
+int LowWord32(std::int64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
 } // namespace
 
@@ -60,8 +57,9 @@ std::string WinMessage(int error)
 
 EComPort::EComPort(int code, std::int64_t winError)
     : EComPort(code, winError > 0 ? LowWord32(winError) : -1,
-               winError > 0 ? std::string(ComErrorMessage(code)) + " (Error: " + std::to_string(LowWord32(winError)) + ")"
-                            : std::string(ComErrorMessage(code)))
+               winError > 0
+                   ? std::string(ComErrorMessage(code)) + " (Error: " + std::to_string(LowWord32(winError)) + ")"
+                   : std::string(ComErrorMessage(code)))
 {
 }
 

@@ -14,10 +14,7 @@ void TPersistent::Assign(const TPersistent* source)
     source->AssignTo(this);
 }
 
-void TPersistent::AssignTo(TPersistent* dest) const
-{
-    dest->AssignError(this);
-}
+void TPersistent::AssignTo(TPersistent* dest) const { dest->AssignError(this); }
 
 void TPersistent::AssignError(const TPersistent* source) const
 {
@@ -27,24 +24,20 @@ void TPersistent::AssignError(const TPersistent* source) const
 
 // ---- TComponent ------------------------------------------------------------------------------------
 
-TComponent::~TComponent()
-{
-    Destroying();
-}
+TComponent::~TComponent() { Destroying(); }
 
 void TComponent::SetDesigning(bool designing)
 {
-    if (designing)
-        m_state.Include(csDesigning);
-    else
-        m_state.Exclude(csDesigning);
+    if (designing) m_state.Include(csDesigning);
+    else m_state.Exclude(csDesigning);
     for (const auto& component : m_components) component->SetDesigning(designing);
 }
 
 void TComponent::InsertComponent(std::unique_ptr<TComponent> component)
 {
     if (!component) throw std::invalid_argument("InsertComponent: no component");
-    if (component->m_owner != nullptr) throw std::invalid_argument("InsertComponent: the component already has an owner");
+    if (component->m_owner != nullptr)
+        throw std::invalid_argument("InsertComponent: the component already has an owner");
     for (const TComponent* c = this; c != nullptr; c = c->m_owner)
         if (c == component.get()) throw std::invalid_argument("InsertComponent: the component would own itself");
 
@@ -114,10 +107,7 @@ void TComponent::LoadGroup(std::span<TComponent* const> group, const std::functi
 
 void TComponent::Notification(TComponent* /*component*/, TOperation /*operation*/) {}
 
-void TComponent::Loaded()
-{
-    m_state.Exclude(csLoading);
-}
+void TComponent::Loaded() { m_state.Exclude(csLoading); }
 
 void TComponent::LoadFailed() noexcept {}
 
@@ -189,10 +179,7 @@ void TComponent::NotifyGuarded(TComponent* recipient, TComponent* component, TOp
 
 namespace {
 
-void WriteToStandardError(TObject* /*sender*/, const std::exception& e)
-{
-    std::cerr << e.what() << '\n';
-}
+void WriteToStandardError(TObject* /*sender*/, const std::exception& e) { std::cerr << e.what() << '\n'; }
 
 TApplicationExceptionHandler& InstalledHandler()
 {

@@ -94,10 +94,7 @@ void RunCall(Queue& q, const StatePtr& state)
 
 } // namespace
 
-THandOver::THandOver() : m_state(std::make_shared<State>())
-{
-    m_state->reply.emplace(false);
-}
+THandOver::THandOver() : m_state(std::make_shared<State>()) { m_state->reply.emplace(false); }
 
 THandOver::~THandOver() = default;
 
@@ -190,10 +187,7 @@ bool HasQueuedCalls()
     return !q.calls.empty();
 }
 
-const device::Event& QueueEvent()
-{
-    return TheQueue().pending;
-}
+const device::Event& QueueEvent() { return TheQueue().pending; }
 
 TWakeHook SetWakeHook(TWakeHook hook)
 {
@@ -225,10 +219,7 @@ std::intptr_t TNotifyWindow::SendMessage(THandOver& handOver, const TMessage& me
     return 0;
 }
 
-std::intptr_t TNotifyWindow::DefWindowProc(const TMessage&)
-{
-    return 0;
-}
+std::intptr_t TNotifyWindow::DefWindowProc(const TMessage&) { return 0; }
 
 // ---- THeadlessEventLoop --------------------------------------------------------------------------
 
@@ -282,9 +273,6 @@ bool THeadlessEventLoop::RunUntil(const device::Event& done, int timeoutMs)
     return ServeUntil([&done] { return done.IsSet(); }, &done, timeoutMs);
 }
 
-std::size_t THeadlessEventLoop::ProcessEvents()
-{
-    return MainThreadQueue::ProcessQueuedCalls();
-}
+std::size_t THeadlessEventLoop::ProcessEvents() { return MainThreadQueue::ProcessQueuedCalls(); }
 
 } // namespace cport

@@ -86,7 +86,8 @@ std::optional<TNetPortAddress> ParseNetPortName(std::string_view name, std::stri
     std::string_view portText;
     if (!rest.empty() && rest.front() == '[') {
         const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos) return Refuse(problem, {"\"", name, "\"", ": the IPv6 address lacks its \"]\""});
+        if (close == std::string_view::npos)
+            return Refuse(problem, {"\"", name, "\"", ": the IPv6 address lacks its \"]\""});
         host = rest.substr(1, close - 1);
         if (!IsIpv6Text(host)) return Refuse(problem, {"\"", name, "\"", ": \"", host, "\" is not an IPv6 address"});
         if (rest.size() == close + 1 || rest[close + 1] != ':')
@@ -94,7 +95,8 @@ std::optional<TNetPortAddress> ParseNetPortName(std::string_view name, std::stri
         portText = rest.substr(close + 2);
     } else {
         const std::size_t colon = rest.rfind(':');
-        if (colon == std::string_view::npos) return Refuse(problem, {"\"", name, "\"", ": the TCP port number is missing"});
+        if (colon == std::string_view::npos)
+            return Refuse(problem, {"\"", name, "\"", ": the TCP port number is missing"});
         host = rest.substr(0, colon);
         portText = rest.substr(colon + 1);
         if (host.find(':') != std::string_view::npos)

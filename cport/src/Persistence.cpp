@@ -100,13 +100,16 @@ constexpr std::array<TStoredKey, kStoredKeyCount> kStoredKeys{{
         [](Port& p, std::int32_t v) { p.Timeouts().SetWriteTotalMultiplier(v); }),
 
     TextKey(
-        "FlowControl.ControlRTS", spFlowControl, [](const Port& p) { return Text(RTSToText(p.FlowControl().ControlRTS())); },
+        "FlowControl.ControlRTS", spFlowControl,
+        [](const Port& p) { return Text(RTSToText(p.FlowControl().ControlRTS())); },
         [](Port& p, std::string_view t) { p.FlowControl().SetControlRTS(TextToRTS(t)); }),
     TextKey(
-        "FlowControl.ControlDTR", spFlowControl, [](const Port& p) { return Text(DTRToText(p.FlowControl().ControlDTR())); },
+        "FlowControl.ControlDTR", spFlowControl,
+        [](const Port& p) { return Text(DTRToText(p.FlowControl().ControlDTR())); },
         [](Port& p, std::string_view t) { p.FlowControl().SetControlDTR(TextToDTR(t)); }),
     TextKey(
-        "FlowControl.DSRSensitivity", spFlowControl, [](const Port& p) { return BoolToText(p.FlowControl().DSRSensitivity()); },
+        "FlowControl.DSRSensitivity", spFlowControl,
+        [](const Port& p) { return BoolToText(p.FlowControl().DSRSensitivity()); },
         [](Port& p, std::string_view t) { p.FlowControl().SetDSRSensitivity(TextToBool(t)); }),
     TextKey(
         "FlowControl.OutCTSFlow", spFlowControl, [](const Port& p) { return BoolToText(p.FlowControl().OutCTSFlow()); },
@@ -157,10 +160,8 @@ void SaveKeys(const Port& port, WriteText writeText, WriteInteger writeInteger)
 {
     for (const TStoredKey& key : StoredKeys) {
         if (!Handled(key, port)) continue;
-        if (key.Kind == skText)
-            writeText(key.Name, key.Text(port));
-        else
-            writeInteger(key.Name, key.Integer(port));
+        if (key.Kind == skText) writeText(key.Name, key.Text(port));
+        else writeInteger(key.Name, key.Integer(port));
     }
 }
 
@@ -172,10 +173,8 @@ void LoadKeys(Port& port, ReadText readText, ReadInteger readInteger)
 {
     for (const TStoredKey& key : StoredKeys) {
         if (!Handled(key, port)) continue;
-        if (key.Kind == skText)
-            key.SetText(port, readText(key));
-        else
-            key.SetInteger(port, readInteger(key));
+        if (key.Kind == skText) key.SetText(port, readText(key));
+        else key.SetInteger(port, readInteger(key));
     }
 }
 

@@ -24,7 +24,10 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool HasLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+bool HasLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
 
 bool HasSurroundingBlanks(std::string_view text)
 {
@@ -89,8 +92,7 @@ void TMemIniFile::WriteString(const std::string& Section, const std::string& Ide
     if (Ident.empty() || HasLineBreakOrNul(Ident) || HasSurroundingBlanks(Ident) ||
         Ident.find('=') != std::string::npos || Ident.front() == '[' || Ident.front() == ';' || Ident.front() == '#')
         throw EIniFileException("Invalid ini key name '" + Ident + "'");
-    if (HasLineBreakOrNul(Value))
-        throw EIniFileException("Ini value of '" + Ident + "' holds a line break");
+    if (HasLineBreakOrNul(Value)) throw EIniFileException("Ini value of '" + Ident + "' holds a line break");
 
     CSimpleIniA& ini = m_doc->Ini;
     const char* old = ini.GetValue(Section.c_str(), Ident.c_str(), nullptr);
@@ -101,10 +103,8 @@ void TMemIniFile::WriteString(const std::string& Section, const std::string& Ide
         Changed();
     } catch (...) {
         // The document keeps what the file holds.
-        if (previous)
-            ini.SetValue(Section.c_str(), Ident.c_str(), previous->c_str(), nullptr, true);
-        else
-            ini.Delete(Section.c_str(), Ident.c_str(), true);
+        if (previous) ini.SetValue(Section.c_str(), Ident.c_str(), previous->c_str(), nullptr, true);
+        else ini.Delete(Section.c_str(), Ident.c_str(), true);
         throw;
     }
 }
@@ -162,12 +162,9 @@ std::string ReadWholeFile(const std::string& fileName)
     char chunk[4096];
     while (ok) {
         const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n > 0)
-            text.append(chunk, static_cast<std::size_t>(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR)
-            ok = false;
+        if (n > 0) text.append(chunk, static_cast<std::size_t>(n));
+        else if (n == 0) break;
+        else if (errno != EINTR) ok = false;
     }
     close(fd);
     if (!ok) throw EIniFileException("Unable to read " + fileName);

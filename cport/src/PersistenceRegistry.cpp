@@ -40,10 +40,8 @@ const TRegistryValue* TMemoryRegistry::FindValue(std::string_view name) const
 void TMemoryRegistry::Store(TRegistryValue value)
 {
     const auto it = Find(value.Name);
-    if (it == m_values.end())
-        m_values.push_back(std::move(value));
-    else
-        *it = std::move(value); // the registry keeps the name as first written
+    if (it == m_values.end()) m_values.push_back(std::move(value));
+    else *it = std::move(value); // the registry keeps the name as first written
 }
 
 void TMemoryRegistry::PutValue(TRegistryValue value) { Store(std::move(value)); }

@@ -30,10 +30,7 @@ static_assert(InOrdinalOrder(kComEventTable));
 static_assert(InOrdinalOrder(kComErrorTable));
 static_assert(InOrdinalOrder(kModemSignalTable));
 
-constexpr char UpperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+constexpr char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 constexpr bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b)
 {
@@ -74,10 +71,7 @@ S FlagsToSet(const Table& table, DWORD flags)
     return result;
 }
 
-constexpr DWORD FlagIf(bool on, DWORD flag)
-{
-    return on ? flag : 0;
-}
+constexpr DWORD FlagIf(bool on, DWORD flag) { return on ? flag : 0; }
 
 } // namespace
 
@@ -106,10 +100,7 @@ DWORD EventsToMask(TComEvents events)
     return mask;
 }
 
-TComEvents MaskToEvents(DWORD mask)
-{
-    return FlagsToSet<TComEvents>(kComEventTable, mask);
-}
+TComEvents MaskToEvents(DWORD mask) { return FlagsToSet<TComEvents>(kComEventTable, mask); }
 
 TComErrors LineErrorsToErrors(DWORD flags, bool parityCheck)
 {
@@ -118,10 +109,7 @@ TComErrors LineErrorsToErrors(DWORD flags, bool parityCheck)
     return errors;
 }
 
-TModemSignals ModemStatusToSignals(DWORD status)
-{
-    return FlagsToSet<TModemSignals>(kModemSignalTable, status);
-}
+TModemSignals ModemStatusToSignals(DWORD status) { return FlagsToSet<TModemSignals>(kModemSignalTable, status); }
 
 // ---- Settings objects ------------------------------------------------------------------------------
 
@@ -214,17 +202,17 @@ device::DCB ComposeDCB(const TLineFields& line, const TComParity& parity, const 
                                              : DeviceValue(kBaudRateTable, line.BaudRate);
 
     const bool errorChar = parity.Check() && parity.Replace();
-    dcb.Flags = device::fBinary                                                  //
-                | FlagIf(parity.Check(), device::fParity)                        //
-                | FlagIf(flowControl.OutCTSFlow(), device::fOutxCtsFlow)         //
-                | FlagIf(flowControl.OutDSRFlow(), device::fOutxDsrFlow)         //
+    dcb.Flags = device::fBinary                                                                  //
+                | FlagIf(parity.Check(), device::fParity)                                        //
+                | FlagIf(flowControl.OutCTSFlow(), device::fOutxCtsFlow)                         //
+                | FlagIf(flowControl.OutDSRFlow(), device::fOutxDsrFlow)                         //
                 | (DeviceValue(kDTRTable, flowControl.ControlDTR()) << device::fDtrControlShift) //
-                | FlagIf(flowControl.DSRSensitivity(), device::fDsrSensitivity)  //
-                | FlagIf(flowControl.TxContinueOnXoff(), device::fTXContinueOnXoff) //
-                | FlagIf(flowControl.XonXoffOut(), device::fOutX)                //
-                | FlagIf(flowControl.XonXoffIn(), device::fInX)                  //
-                | FlagIf(errorChar, device::fErrorChar)                          //
-                | FlagIf(line.DiscardNull, device::fNull)                        //
+                | FlagIf(flowControl.DSRSensitivity(), device::fDsrSensitivity)                  //
+                | FlagIf(flowControl.TxContinueOnXoff(), device::fTXContinueOnXoff)              //
+                | FlagIf(flowControl.XonXoffOut(), device::fOutX)                                //
+                | FlagIf(flowControl.XonXoffIn(), device::fInX)                                  //
+                | FlagIf(errorChar, device::fErrorChar)                                          //
+                | FlagIf(line.DiscardNull, device::fNull)                                        //
                 | (DeviceValue(kRTSTable, flowControl.ControlRTS()) << device::fRtsControlShift);
 
     const auto flowLimit = static_cast<std::uint16_t>(buffer.InputSize() / 4); // C++ division truncates toward zero

@@ -19,13 +19,13 @@ using namespace cportctl;
 
 namespace {
 
-constexpr int kScale = 8;                 // each pixel drawn as an 8 x 8 block
-constexpr int kLedSize = 25;              // the LED's default size
-constexpr int kCell = kLedSize * kScale;  // one enlarged LED
+constexpr int kScale = 8;                // each pixel drawn as an 8 x 8 block
+constexpr int kLedSize = 25;             // the LED's default size
+constexpr int kCell = kLedSize * kScale; // one enlarged LED
 constexpr int kMargin = 16;
 constexpr int kLabelWidth = 200;
 constexpr int kLabelHeight = 28;
-const QColor kFace(212, 208, 200);        // a window's face colour
+const QColor kFace(212, 208, 200); // a window's face colour
 const QColor kPaper(255, 255, 255);
 constexpr int kColumns = 4;
 
@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     struct Row {
         QString Title;
         TLedKind Kind;
-        const char* CustomOn;  // resource names of the pictures given to an lkCustom LED
+        const char* CustomOn; // resource names of the pictures given to an lkCustom LED
         const char* CustomOff;
     };
     const Row rows[] = {

@@ -36,8 +36,7 @@ private:
 
 } // namespace
 
-TComComboBox::TComComboBox(QWidget* parent)
-    : QComboBox(parent), m_items(std::make_unique<ComboItems>(*this))
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), m_items(std::make_unique<ComboItems>(*this))
 {
     m_selector.SetItemList(m_items.get());
     SetStyle(csDropDownList);
@@ -84,10 +83,7 @@ void TComComboBox::SetText(std::string_view value)
     if (index >= 0) SetItemIndex(index);
 }
 
-void TComComboBox::SyncWithPort()
-{
-    SetItemIndex(m_selector.ReadPortValue());
-}
+void TComComboBox::SyncWithPort() { SetItemIndex(m_selector.ReadPortValue()); }
 
 void TComComboBox::Change()
 {

@@ -106,10 +106,7 @@ void TComLed::SetGlyph(TLedState which, const QImage& image)
     update();
 }
 
-const QImage& TComLed::GlyphToDraw() const
-{
-    return m_glyphs[isEnabled() ? m_state : lsOff].Image;
-}
+const QImage& TComLed::GlyphToDraw() const { return m_glyphs[isEnabled() ? m_state : lsOff].Image; }
 
 QPoint TComLed::GlyphPosition() const
 {

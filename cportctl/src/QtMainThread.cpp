@@ -35,7 +35,8 @@ public:
 void InstallQtMainThreadQueue()
 {
     QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr || app->findChild<QueueDrainer*>(QStringLiteral("cportMainThreadQueue"), Qt::FindDirectChildrenOnly))
+    if (app == nullptr ||
+        app->findChild<QueueDrainer*>(QStringLiteral("cportMainThreadQueue"), Qt::FindDirectChildrenOnly))
         return;
     new QueueDrainer(app); // owned by the application object
 }

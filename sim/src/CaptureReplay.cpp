@@ -23,24 +23,19 @@ namespace {
 std::vector<std::uint8_t> LoadCapture(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        ThrowUnreadable(path, errno);
+    if (fd < 0) ThrowUnreadable(path, errno);
     std::vector<std::uint8_t> bytes;
     int error = 0;
     struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        error = errno;
-    else if (S_ISDIR(info.st_mode))
-        error = EISDIR;
+    if (::fstat(fd, &info) != 0) error = errno;
+    else if (S_ISDIR(info.st_mode)) error = EISDIR;
     else {
         bytes.reserve(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
         std::uint8_t block[65536];
         for (;;) {
             const ssize_t n = ::read(fd, block, sizeof block);
-            if (n > 0)
-                bytes.insert(bytes.end(), block, block + n);
-            else if (n == 0)
-                break;
+            if (n > 0) bytes.insert(bytes.end(), block, block + n);
+            else if (n == 0) break;
             else if (errno != EINTR) {
                 error = errno;
                 break;
@@ -48,25 +43,20 @@ std::vector<std::uint8_t> LoadCapture(const std::string& path)
         }
     }
     ::close(fd);
-    if (error != 0)
-        ThrowUnreadable(path, error);
-    if (bytes.empty())
-        throw CaptureError("capture \"" + path + "\" is empty");
+    if (error != 0) ThrowUnreadable(path, error);
+    if (bytes.empty()) throw CaptureError("capture \"" + path + "\" is empty");
     return bytes;
 }
 
-CaptureReplay::CaptureReplay(std::vector<std::uint8_t> capture, bool loop)
-    : m_capture(std::move(capture)), m_loop(loop)
+CaptureReplay::CaptureReplay(std::vector<std::uint8_t> capture, bool loop) : m_capture(std::move(capture)), m_loop(loop)
 {
-    if (m_capture.empty())
-        throw CaptureError("the capture to replay is empty");
+    if (m_capture.empty()) throw CaptureError("the capture to replay is empty");
 }
 
 bool CaptureReplay::Next(TimedBytes& out)
 {
     if (m_offset == m_capture.size()) {
-        if (!m_loop)
-            return false;
+        if (!m_loop) return false;
         m_offset = 0;
     }
     const std::size_t count = std::min(kPacketSize, m_capture.size() - m_offset);
@@ -81,18 +71,15 @@ CaptureFileReplay::CaptureFileReplay(const std::string& path, bool loop) : m_pat
 {
     m_chunk.reserve(kChunkBytes);
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (m_fd < 0)
-        ThrowUnreadable(path, errno);
+    if (m_fd < 0) ThrowUnreadable(path, errno);
     try {
         struct stat info {};
-        if (::fstat(m_fd, &info) != 0)
-            Fail(errno);
-        if (S_ISDIR(info.st_mode))
-            Fail(EISDIR);
-        if (!Fill())
-            throw CaptureError("capture \"" + path + "\" is empty");
+        if (::fstat(m_fd, &info) != 0) Fail(errno);
+        if (S_ISDIR(info.st_mode)) Fail(EISDIR);
+        if (!Fill()) throw CaptureError("capture \"" + path + "\" is empty");
         if (loop && ::lseek(m_fd, 0, SEEK_CUR) < 0)
-            throw CaptureError("capture \"" + path + "\" cannot be replayed over and over: it cannot be read again from "
+            throw CaptureError("capture \"" + path +
+                               "\" cannot be replayed over and over: it cannot be read again from "
                                "its start");
     } catch (...) {
         ::close(m_fd);
@@ -114,8 +101,7 @@ bool CaptureFileReplay::Fill()
             m_chunk.resize(static_cast<std::size_t>(n));
             return n > 0;
         }
-        if (errno != EINTR)
-            Fail(errno);
+        if (errno != EINTR) Fail(errno);
     }
 }
 
@@ -125,19 +111,17 @@ bool CaptureFileReplay::Next(TimedBytes& out)
     bool rewound = false;
     while (count < m_run.size()) {
         if (m_at == m_chunk.size() && !Fill()) {
-            if (count > 0)
-                break; // the pass's last run, shorter
+            if (count > 0) break; // the pass's last run, shorter
             // The end of a pass: the next begins at the file's start. A file that has nothing from
             // its start on any more (emptied meanwhile) ends the replay instead of spinning.
-            if (!m_loop || rewound)
-                return false;
-            if (::lseek(m_fd, 0, SEEK_SET) < 0)
-                Fail(errno);
+            if (!m_loop || rewound) return false;
+            if (::lseek(m_fd, 0, SEEK_SET) < 0) Fail(errno);
             rewound = true;
             continue;
         }
         const std::size_t take = std::min(m_run.size() - count, m_chunk.size() - m_at);
-        std::copy_n(m_chunk.begin() + static_cast<std::ptrdiff_t>(m_at), take, m_run.begin() + static_cast<std::ptrdiff_t>(count));
+        std::copy_n(m_chunk.begin() + static_cast<std::ptrdiff_t>(m_at), take,
+                    m_run.begin() + static_cast<std::ptrdiff_t>(count));
         m_at += take;
         count += take;
     }

@@ -47,8 +47,7 @@ double RoundTo(double value, double step) { return std::round(value / step) * st
 
 class Conversation::Model {
 public:
-    Model(std::uint64_t seed, std::chrono::seconds startTimeOfDay)
-        : m_random(seed)
+    Model(std::uint64_t seed, std::chrono::seconds startTimeOfDay) : m_random(seed)
     {
         m_outsideBase = m_random.Uniform(-4.0, 9.0);
         m_daySetpoint = 20.0 + 0.5 * std::floor(m_random.Uniform(0.0, 4.0)); // 20 .. 21.5
@@ -69,8 +68,7 @@ public:
         m_dhw = m_dhwSetpoint - m_random.Uniform(0.0, 4.0);
         UpdateOutside();
         UpdateControlSetpoint();
-        for (double t = 0; t < kWarmUp; t += kStep)
-            Step();
+        for (double t = 0; t < kWarmUp; t += kStep) Step();
     }
 
     Exchange NextExchange()
@@ -90,8 +88,7 @@ private:
     std::uint8_t NextDataId()
     {
         const std::uint8_t id = kRound[m_exchangeIndex % kRound.size()];
-        if (id != kOtherSlot)
-            return id;
+        if (id != kOtherSlot) return id;
         return kOtherIds[(m_exchangeIndex / kRound.size()) % kOtherIds.size()];
     }
 
@@ -100,7 +97,7 @@ private:
         switch (id) {
         case 0: return MakePacket(mtReadData, id, static_cast<std::uint16_t>(MasterStatus() << 8));
         case 1: return MakePacket(mtWriteData, id, ToFixed88(m_controlSetpoint, false));
-        case 2: return MakePacket(mtWriteData, id, 0x0016); // master configuration: member ID
+        case 2: return MakePacket(mtWriteData, id, 0x0016);                   // master configuration: member ID
         case 14: return MakePacket(mtWriteData, id, ToFixed88(100.0, false)); // max. modulation, %
         case 16: return MakePacket(mtWriteData, id, ToFixed88(m_setpoint, false));
         case 24: return MakePacket(mtWriteData, id, ToFixed88(m_roomReading, false));
@@ -114,25 +111,24 @@ private:
     // The boiler's answer: writes are acknowledged with the value written, reads with its own value.
     Packet Answer(const Packet& request)
     {
-        if (request.MsgType == mtWriteData)
-            return MakePacket(mtWriteAck, request.DataId, request.Value());
+        if (request.MsgType == mtWriteData) return MakePacket(mtWriteAck, request.DataId, request.Value());
         const auto ack = [&](std::uint16_t value) { return MakePacket(mtReadAck, request.DataId, value); };
         const auto temperature = [&](double value, double noise) {
             return ack(ToFixed88(value + m_random.Uniform(-noise, noise), false));
         };
         switch (request.DataId) {
         case 0: return ack(static_cast<std::uint16_t>(MasterStatus() << 8 | SlaveStatus()));
-        case 3: return ack(0x0911);       // hot water present, storage tank; member ID
-        case 5: return ack(0x0000);       // no fault flags, no OEM fault code
+        case 3: return ack(0x0911); // hot water present, storage tank; member ID
+        case 5: return ack(0x0000); // no fault flags, no OEM fault code
         case 17: return ack(static_cast<std::uint16_t>(std::lround(m_modulation * 100.0) << 8));
         case 18: return ack(ToFixed88(1.45 + 0.004 * (m_loop - 20.0) + m_random.Uniform(-0.01, 0.01), false));
         case 25: return temperature(m_flow, 0.1);
         case 26: return temperature(m_dhw, 0.05);
         case 27: return ack(ToFixed88(m_outside + m_random.Uniform(-0.1, 0.1), true));
         case 28: return temperature(m_return, 0.1);
-        case 48: return ack(0x4123);      // hot-water setpoint bounds 65 / 35
-        case 49: return ack(0x5514);      // CH setpoint bounds 85 / 20
-        case 115: return ack(0x0000);     // no OEM diagnostic code
+        case 48: return ack(0x4123);  // hot-water setpoint bounds 65 / 35
+        case 49: return ack(0x5514);  // CH setpoint bounds 85 / 20
+        case 115: return ack(0x0000); // no OEM diagnostic code
         case 116: return ack(static_cast<std::uint16_t>(m_burnerStarts));
         case 120: return ack(static_cast<std::uint16_t>(m_burnerSeconds / 3600.0));
         case 125: return ack(ToFixed88(2.2, false));
@@ -156,10 +152,8 @@ private:
     // The thermostat: weather-compensated curve plus a proportional term on the room error.
     void UpdateControlSetpoint()
     {
-        if (m_room < m_setpoint - 0.2)
-            m_demand = true;
-        else if (m_room > m_setpoint + 0.2)
-            m_demand = false;
+        if (m_room < m_setpoint - 0.2) m_demand = true;
+        else if (m_room > m_setpoint + 0.2) m_demand = false;
         const double curve = m_setpoint + 10.0 + 1.3 * (m_setpoint - m_outside) + 10.0 * (m_setpoint - m_room);
         m_controlSetpoint = m_demand ? RoundTo(std::clamp(curve, 25.0, 75.0), 0.5) : 10.0;
     }
@@ -176,21 +170,16 @@ private:
         }
         if (m_random.Chance(1.0 / 14400.0))
             m_setpoint = std::clamp(m_setpoint + (m_random.Chance(0.5) ? 0.5 : -0.5), 16.0, 23.0);
-        if (std::fmod(m_time, 60.0) == 0.0)
-            UpdateControlSetpoint();
+        if (std::fmod(m_time, 60.0) == 0.0) UpdateControlSetpoint();
         m_roomReading = RoundTo(m_room + m_random.Uniform(-0.02, 0.02), 0.01);
 
         // Hot water drawn now and then in the day.
-        if (m_tapLeft > 0)
-            m_tapLeft -= kStep;
-        else if (m_day && m_random.Chance(1.0 / 2700.0))
-            m_tapLeft = m_random.Uniform(40.0, 300.0);
+        if (m_tapLeft > 0) m_tapLeft -= kStep;
+        else if (m_day && m_random.Chance(1.0 / 2700.0)) m_tapLeft = m_random.Uniform(40.0, 300.0);
 
         // Boiler: hot water has priority over heating.
-        if (!m_dhwMode && m_dhw < m_dhwSetpoint - 5.0)
-            m_dhwMode = true;
-        else if (m_dhwMode && m_dhw >= m_dhwSetpoint + 1.0)
-            m_dhwMode = false;
+        if (!m_dhwMode && m_dhw < m_dhwSetpoint - 5.0) m_dhwMode = true;
+        else if (m_dhwMode && m_dhw >= m_dhwSetpoint + 1.0) m_dhwMode = false;
         const bool wantHeat = m_dhwMode || ChPump();
         const double target = m_dhwMode ? std::min(m_dhw + 20.0, 75.0) : m_controlSetpoint;
         m_sinceFlameOff += kStep;
@@ -261,10 +250,10 @@ private:
     int m_burnerStarts = 0;
     double m_burnerSeconds = 0;
 
-    double m_room = 20.0; // room air
-    double m_loop = 30.0; // radiator loop water
-    double m_flow = 30.0; // boiler outlet water
-    double m_dhw = 50.0;  // hot-water tank
+    double m_room = 20.0;   // room air
+    double m_loop = 30.0;   // radiator loop water
+    double m_flow = 30.0;   // boiler outlet water
+    double m_dhw = 50.0;    // hot-water tank
     double m_return = 30.0; // at the boiler's return sensor
 };
 

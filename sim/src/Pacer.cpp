@@ -19,24 +19,21 @@ void Pacer::Start(Clock::time_point now)
 
 void Pacer::Pause(Clock::time_point now)
 {
-    if (m_paused)
-        return;
+    if (m_paused) return;
     m_pausedAt = now;
     m_paused = true;
 }
 
 void Pacer::Resume(Clock::time_point now)
 {
-    if (!m_paused)
-        return;
+    if (!m_paused) return;
     m_origin += now - m_pausedAt;
     m_paused = false;
 }
 
 Pacer::Clock::time_point Pacer::DueAt(std::chrono::microseconds streamTime) const
 {
-    if (!Paced())
-        return m_origin;
+    if (!Paced()) return m_origin;
     // Saturates centuries ahead rather than overflow at absurdly slow speeds.
     constexpr double kFarAhead = 1e18; // nanoseconds
     const double scaled = std::min(static_cast<double>(streamTime.count()) * 1000.0 / m_speed, kFarAhead);

@@ -7,8 +7,7 @@ namespace varmio::relaysim {
 
 std::uint16_t ToFixed88(double value, bool isSigned)
 {
-    if (std::isnan(value))
-        return 0;
+    if (std::isnan(value)) return 0;
     const double low = isSigned ? -32768.0 : 0.0;
     const double high = isSigned ? 32767.0 : 65535.0;
     const auto steps = static_cast<std::int32_t>(std::clamp(std::round(value * 256.0), low, high));

@@ -26,8 +26,7 @@ constexpr std::uint32_t kOpenClose = IN_OPEN | IN_CLOSE;
 
 void CloseFd(int& fd)
 {
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
     fd = -1;
 }
 
@@ -35,8 +34,7 @@ void CloseFd(int& fd)
 void SetRawLine(int fd)
 {
     termios t{};
-    if (::tcgetattr(fd, &t) != 0)
-        Fail(errno, "cannot read the pseudo-terminal's line settings");
+    if (::tcgetattr(fd, &t) != 0) Fail(errno, "cannot read the pseudo-terminal's line settings");
     ::cfmakeraw(&t);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -45,8 +43,7 @@ void SetRawLine(int fd)
     t.c_cc[VTIME] = 0;
     ::cfsetispeed(&t, B19200);
     ::cfsetospeed(&t, B19200);
-    if (::tcsetattr(fd, TCSANOW, &t) != 0)
-        Fail(errno, "cannot set the pseudo-terminal's line settings");
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) Fail(errno, "cannot set the pseudo-terminal's line settings");
 }
 
 } // namespace
@@ -55,10 +52,8 @@ PseudoTerminal::PseudoTerminal()
 {
     try {
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_master < 0)
-            Fail(errno, "cannot create a pseudo-terminal");
-        if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            Fail(errno, "cannot unlock the pseudo-terminal");
+        if (m_master < 0) Fail(errno, "cannot create a pseudo-terminal");
+        if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) Fail(errno, "cannot unlock the pseudo-terminal");
         char name[128];
         if (const int error = ::ptsname_r(m_master, name, sizeof name); error != 0)
             Fail(error, "cannot name the pseudo-terminal");
@@ -66,13 +61,11 @@ PseudoTerminal::PseudoTerminal()
 
         // Ours is open before the watch starts, so the watch sees only other programs.
         m_keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_keeper < 0)
-            Fail(errno, "cannot open " + m_devicePath);
+        if (m_keeper < 0) Fail(errno, "cannot open " + m_devicePath);
         SetRawLine(m_keeper);
 
         m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_watch < 0)
-            Fail(errno, "cannot watch " + m_devicePath);
+        if (m_watch < 0) Fail(errno, "cannot watch " + m_devicePath);
         Watch(kOpenClose);
     } catch (...) {
         CloseFd(m_watch);
@@ -87,8 +80,7 @@ PseudoTerminal::~PseudoTerminal()
     if (!m_linkPath.empty()) {
         char target[256];
         const ssize_t n = ::readlink(m_linkPath.c_str(), target, sizeof target);
-        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_devicePath)
-            ::unlink(m_linkPath.c_str());
+        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_devicePath) ::unlink(m_linkPath.c_str());
     }
     CloseFd(m_watch);
     CloseFd(m_keeper);
@@ -97,26 +89,21 @@ PseudoTerminal::~PseudoTerminal()
 
 void PseudoTerminal::Watch(std::uint32_t mask)
 {
-    if (::inotify_add_watch(m_watch, m_devicePath.c_str(), mask) < 0)
-        Fail(errno, "cannot watch " + m_devicePath);
+    if (::inotify_add_watch(m_watch, m_devicePath.c_str(), mask) < 0) Fail(errno, "cannot watch " + m_devicePath);
 }
 
 void PseudoTerminal::MakeLink(const std::string& linkPath, bool replace)
 {
     const auto failLink = [&](int error) { Fail(error, "cannot make the link \"" + linkPath + "\""); };
     if (::symlink(m_devicePath.c_str(), linkPath.c_str()) != 0) {
-        if (errno != EEXIST || !replace)
-            failLink(errno);
+        if (errno != EEXIST || !replace) failLink(errno);
         struct stat info {};
-        if (::lstat(linkPath.c_str(), &info) != 0)
-            failLink(errno);
-        if (!S_ISLNK(info.st_mode))
-            failLink(EEXIST);
+        if (::lstat(linkPath.c_str(), &info) != 0) failLink(errno);
+        if (!S_ISLNK(info.st_mode)) failLink(EEXIST);
         // Replace the old link in one step, so that the path never points nowhere.
         const std::string temporary = linkPath + ".new-" + std::to_string(::getpid());
         ::unlink(temporary.c_str());
-        if (::symlink(m_devicePath.c_str(), temporary.c_str()) != 0)
-            failLink(errno);
+        if (::symlink(m_devicePath.c_str(), temporary.c_str()) != 0) failLink(errno);
         if (::rename(temporary.c_str(), linkPath.c_str()) != 0) {
             const int error = errno;
             ::unlink(temporary.c_str());
@@ -134,10 +121,8 @@ void PseudoTerminal::TakeNotices()
     for (;;) {
         const ssize_t n = ::read(m_watch, buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN)
-                return;
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) return;
             Fail(errno, "cannot watch " + m_devicePath);
         }
         for (ssize_t at = 0; at < n;) {
@@ -159,12 +144,9 @@ std::size_t PseudoTerminal::Write(std::span<const std::uint8_t> bytes)
 {
     for (;;) {
         const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno == EAGAIN)
-            return 0;
-        if (errno != EINTR)
-            Fail(errno, "cannot write to " + m_devicePath);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EAGAIN) return 0;
+        if (errno != EINTR) Fail(errno, "cannot write to " + m_devicePath);
     }
 }
 
@@ -174,8 +156,7 @@ bool PseudoTerminal::InputQueueEmpty() const
     pollfd device{m_keeper, POLLIN, 0};
     ::poll(&device, 1, 0);
     int waiting = 0;
-    if (::ioctl(m_keeper, FIONREAD, &waiting) != 0)
-        Fail(errno, "cannot look at the input queue of " + m_devicePath);
+    if (::ioctl(m_keeper, FIONREAD, &waiting) != 0) Fail(errno, "cannot look at the input queue of " + m_devicePath);
     return waiting == 0;
 }
 

@@ -26,8 +26,7 @@ constexpr std::chrono::milliseconds kDrainCheck{250};
 
 std::unique_ptr<IByteSource> MakeSource(const RelayOptions& options)
 {
-    if (options.ReplayFile)
-        return std::make_unique<CaptureFileReplay>(*options.ReplayFile, options.Loop);
+    if (options.ReplayFile) return std::make_unique<CaptureFileReplay>(*options.ReplayFile, options.Loop);
     return std::make_unique<Conversation>(options.Seed, options.StartTimeOfDay);
 }
 
@@ -43,21 +42,17 @@ RelaySimulator::RelaySimulator(const RelayOptions& options) : RelaySimulator(Mak
 RelaySimulator::RelaySimulator(std::unique_ptr<IByteSource> source, const RelayOptions& options)
     : m_source(std::move(source)), m_pacer(options.Speed)
 {
-    if (!m_source)
-        throw std::invalid_argument("the relay simulator needs a byte source");
+    if (!m_source) throw std::invalid_argument("the relay simulator needs a byte source");
     if (options.TcpPort) {
-        if (!options.LinkPath.empty())
-            throw std::invalid_argument("a TCP bridge has no device to link to");
+        if (!options.LinkPath.empty()) throw std::invalid_argument("a TCP bridge has no device to link to");
         m_device = std::make_unique<TcpBridge>(*options.TcpPort);
     } else {
         auto device = std::make_unique<PseudoTerminal>();
-        if (!options.LinkPath.empty())
-            device->MakeLink(options.LinkPath, options.ForceLink);
+        if (!options.LinkPath.empty()) device->MakeLink(options.LinkPath, options.ForceLink);
         m_device = std::move(device);
     }
     m_stopSignal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_stopSignal < 0)
-        throw std::system_error(errno, std::generic_category(), "cannot make the stop signal");
+    if (m_stopSignal < 0) throw std::system_error(errno, std::generic_category(), "cannot make the stop signal");
 }
 
 RelaySimulator::~RelaySimulator()
@@ -86,8 +81,7 @@ void RelaySimulator::RequestStop() noexcept
 void RelaySimulator::Stop()
 {
     RequestStop();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread.joinable()) m_thread.join();
 }
 
 RelayState RelaySimulator::Run()
@@ -109,8 +103,7 @@ RelayState RelaySimulator::Run()
 
 RelayState RelaySimulator::RunStream()
 {
-    if (!AwaitReader(RelayState::WaitingForReader))
-        return RelayState::Stopped;
+    if (!AwaitReader(RelayState::WaitingForReader)) return RelayState::Stopped;
     m_pacer.Start(Clock::now());
     SetState(RelayState::Sending);
 
@@ -125,21 +118,17 @@ RelayState RelaySimulator::RunStream()
             pending.insert(pending.end(), next.Bytes.begin(), next.Bytes.end());
             haveNext = m_source->Next(next);
         }
-        if (pending.empty() && !haveNext)
-            break;
+        if (pending.empty() && !haveNext) break;
 
         std::optional<Clock::time_point> deadline;
-        if (pending.empty())
-            deadline = m_pacer.DueAt(next.At);
+        if (pending.empty()) deadline = m_pacer.DueAt(next.At);
         switch (WaitFor(!pending.empty(), deadline)) {
-        case Wake::Stop:
-            return RelayState::Stopped;
+        case Wake::Stop: return RelayState::Stopped;
         case Wake::Notice:
             m_device->TakeNotices();
             if (m_device->Readers() == 0) {
                 m_pacer.Pause(Clock::now());
-                if (!AwaitReader(RelayState::Paused))
-                    return RelayState::Stopped;
+                if (!AwaitReader(RelayState::Paused)) return RelayState::Stopped;
                 m_pacer.Resume(Clock::now());
                 SetState(RelayState::Sending);
             }
@@ -154,8 +143,7 @@ RelayState RelaySimulator::RunStream()
             }
             break;
         }
-        case Wake::Timeout:
-            break;
+        case Wake::Timeout: break;
         }
     }
     return Drain() ? RelayState::Finished : RelayState::Stopped;
@@ -164,12 +152,10 @@ RelayState RelaySimulator::RunStream()
 bool RelaySimulator::AwaitReader(RelayState waitingState)
 {
     m_device->TakeNotices();
-    if (m_device->Readers() > 0)
-        return true;
+    if (m_device->Readers() > 0) return true;
     SetState(waitingState);
     while (m_device->Readers() == 0) {
-        if (WaitFor(false, std::nullopt) == Wake::Stop)
-            return false;
+        if (WaitFor(false, std::nullopt) == Wake::Stop) return false;
         m_device->TakeNotices();
     }
     return true;
@@ -183,8 +169,7 @@ bool RelaySimulator::Drain()
     // besides is for kernels that would not report reads on terminals.
     m_device->NoticeReads(true);
     while (!m_device->InputQueueEmpty()) {
-        if (WaitFor(false, Clock::now() + kDrainCheck) == Wake::Stop)
-            return false;
+        if (WaitFor(false, Clock::now() + kDrainCheck) == Wake::Stop) return false;
         m_device->TakeNotices();
     }
     return true;
@@ -206,24 +191,19 @@ RelaySimulator::Wake RelaySimulator::WaitFor(bool writable, std::optional<Clock:
     }
     const int ready = ::ppoll(fds, writable ? 3 : 2, deadline ? &timeout : nullptr, nullptr);
     if (ready < 0) {
-        if (errno == EINTR)
-            return Wake::Timeout;
+        if (errno == EINTR) return Wake::Timeout;
         throw std::system_error(errno, std::generic_category(), "cannot wait on " + DevicePath());
     }
-    if (fds[0].revents != 0)
-        return Wake::Stop;
-    if (fds[1].revents != 0)
-        return Wake::Notice;
-    if (writable && fds[2].revents != 0)
-        return Wake::Writable;
+    if (fds[0].revents != 0) return Wake::Stop;
+    if (fds[1].revents != 0) return Wake::Notice;
+    if (writable && fds[2].revents != 0) return Wake::Writable;
     return Wake::Timeout;
 }
 
 void RelaySimulator::SetState(RelayState state)
 {
     m_state = state;
-    if (m_onStateChange)
-        m_onStateChange(this, state);
+    if (m_onStateChange) m_onStateChange(this, state);
     // Waiters see the change only once the handler has run.
     {
         std::lock_guard lock(m_mutex);

@@ -52,10 +52,7 @@ TcpBridge::TcpBridge(std::uint16_t port)
     m_name = "socket://127.0.0.1:" + std::to_string(m_port);
 }
 
-TcpBridge::~TcpBridge()
-{
-    CloseAll();
-}
+TcpBridge::~TcpBridge() { CloseAll(); }
 
 void TcpBridge::CloseAll()
 {

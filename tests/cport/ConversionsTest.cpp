@@ -74,7 +74,9 @@ TEST(TextToValue, HandshakeModesIgnoreCaseAndFallBackToDisable)
 TEST(TextToValue, OnlyAsciiLettersAreFoldedToUpperCase)
 {
     // Clearing bit 5 of every byte would also turn '.' (0x2E) into 0x0E and '1' into 0x11.
-    EXPECT_EQ(TextToStopBits(std::string("1\x0E" "5")), sbOneStopBit);
+    EXPECT_EQ(TextToStopBits(std::string("1\x0E"
+                                         "5")),
+              sbOneStopBit);
     EXPECT_EQ(TextToDataBits(std::string("\x17")), dbEight);
     EXPECT_EQ(TextToStopBits(std::string("\x11.5")), sbOneStopBit);
 }
@@ -120,7 +122,7 @@ TEST(ValueToText, OutOfRangeValueGivesEmptyText)
 TEST(EventMask, EachEventMapsToItsOwnBit)
 {
     const std::pair<TComEvent, dev::DWORD> expected[] = {
-        {evRxChar, 0x0001}, {evTxEmpty, 0x0004}, {evRxFlag, 0x0002}, {evRing, 0x0100},   {evBreak, 0x0040},
+        {evRxChar, 0x0001}, {evTxEmpty, 0x0004}, {evRxFlag, 0x0002}, {evRing, 0x0100}, {evBreak, 0x0040},
         {evCTS, 0x0008},    {evDSR, 0x0010},     {evError, 0x0080},  {evRLSD, 0x0020}, {evRx80Full, 0x0400},
     };
     for (auto [event, bit] : expected) {

@@ -194,8 +194,16 @@ TEST(ListSerialPorts, SortsWindows1250LettersByTheLocale)
     // be two control codes). Ordered by code, the capital would come first; without regard to case
     // the digit after it decides.
     ScriptedSource source;
-    source.Values = {Serial("\x8A" "2"), Serial("\x9A" "1"), Serial("a")};
-    EXPECT_THAT(ListFrom(source), ElementsAre("a", "\x9A" "1", "\x8A" "2"));
+    source.Values = {Serial("\x8A"
+                            "2"),
+                     Serial("\x9A"
+                            "1"),
+                     Serial("a")};
+    EXPECT_THAT(ListFrom(source), ElementsAre("a",
+                                              "\x9A"
+                                              "1",
+                                              "\x8A"
+                                              "2"));
 }
 
 // ---- Virtual ports -----------------------------------------------------------------------------------
@@ -239,7 +247,6 @@ TEST_F(VirtualPortsTest, RefusesNamesThatCouldNotBeListed)
 
 class SysfsTree : public VirtualPortsTest {
 protected:
-
     // A tty class entry; `parent` gives it a device link, `type` a serial-core type attribute.
     void AddTty(const std::string& name, bool parent, std::optional<std::string> type = std::nullopt)
     {
@@ -267,14 +274,14 @@ protected:
 
 TEST_F(SysfsTree, ListsHardwareTtysAndLeavesOutSlotsWithoutAUart)
 {
-    AddTty("ttyS0", true, "4");     // 16550A
-    AddTty("ttyS1", true, "0");     // slot without a UART
+    AddTty("ttyS0", true, "4"); // 16550A
+    AddTty("ttyS1", true, "0"); // slot without a UART
     AddTty("ttyS2", true, "0");
-    AddTty("ttyAMA0", true, "83");  // on-board UART of another driver
-    AddTty("ttyUSB0", true);        // USB serial adapters have no serial-core type
+    AddTty("ttyAMA0", true, "83"); // on-board UART of another driver
+    AddTty("ttyUSB0", true);       // USB serial adapters have no serial-core type
     AddTty("ttyACM0", true);
-    AddTty("rfcomm0", false);       // bound Bluetooth RFCOMM, not yet connected
-    AddTty("tty1", false);          // virtual console
+    AddTty("rfcomm0", false); // bound Bluetooth RFCOMM, not yet connected
+    AddTty("tty1", false);    // virtual console
     AddTty("console", false);
     AddTty("ptmx", false);
     AddTty("ttyS3", true, "garbage"); // unreadable type: listed, as the device is there

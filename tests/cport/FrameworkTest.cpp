@@ -221,8 +221,9 @@ TEST(FreeNotification, SelfNullAndRequestsDuringDestructionAreIgnored)
 TEST(FreeNotification, ExceptionFromARecipientGoesToTheApplicationHandler)
 {
     std::vector<std::string> reported;
-    auto previous = SetApplicationExceptionHandler(
-        [&](TObject* sender, const std::exception& e) { reported.push_back(std::string(sender->ClassName()) + ": " + e.what()); });
+    auto previous = SetApplicationExceptionHandler([&](TObject* sender, const std::exception& e) {
+        reported.push_back(std::string(sender->ClassName()) + ": " + e.what());
+    });
     Journal journal;
     Probe thrower("thrower", &journal);
     Probe quiet("quiet", &journal);

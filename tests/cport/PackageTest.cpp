@@ -50,7 +50,8 @@ TEST(PackageTest, TheExampleBuildsAgainstTheInstalledPackageAndEchoesLines)
     const std::string prefix = temp / "prefix";
     const std::string build = temp / "build";
     std::string output;
-    ASSERT_EQ(RunToEnd(CPORT_CMAKE, {"--install", CPORT_BINARY_DIR, "--component", "cport", "--prefix", prefix}, output), 0)
+    ASSERT_EQ(
+        RunToEnd(CPORT_CMAKE, {"--install", CPORT_BINARY_DIR, "--component", "cport", "--prefix", prefix}, output), 0)
         << output;
     // Both kinds of library, the shared one under its versioned name; no private header comes along.
     const std::filesystem::path lib = std::filesystem::path(prefix) / CPORT_LIBDIR;
@@ -58,17 +59,18 @@ TEST(PackageTest, TheExampleBuildsAgainstTheInstalledPackageAndEchoesLines)
     EXPECT_TRUE(std::filesystem::exists(lib / "libcport.so.1"));
     EXPECT_EQ(std::filesystem::read_symlink(lib / "libcport.so"), "libcport.so.1");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(prefix) / "include/common"));
-    ASSERT_EQ(RunToEnd("/usr/bin/pkg-config", {"--with-path", (lib / "pkgconfig").string(), "--libs", "cport"}, output), 0)
+    ASSERT_EQ(RunToEnd("/usr/bin/pkg-config", {"--with-path", (lib / "pkgconfig").string(), "--libs", "cport"}, output),
+              0)
         << output;
     EXPECT_NE(output.find("-L" + (lib / "pkgconfig/../..").string()), std::string::npos) << output;
     EXPECT_NE(output.find("-lcport"), std::string::npos) << output;
 
-    ASSERT_EQ(RunToEnd(CPORT_CMAKE,
-                  {"-S", VARMIO_SOURCE_DIR "/examples/echo", "-B", build, "-G", "Ninja",
-                   "-DCMAKE_PREFIX_PATH=" + prefix, "-DCMAKE_CXX_COMPILER=" CPORT_CXX_COMPILER,
-                   "-DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON"},
-                  output),
-              0)
+    ASSERT_EQ(
+        RunToEnd(CPORT_CMAKE,
+                 {"-S", VARMIO_SOURCE_DIR "/examples/echo", "-B", build, "-G", "Ninja", "-DCMAKE_PREFIX_PATH=" + prefix,
+                  "-DCMAKE_CXX_COMPILER=" CPORT_CXX_COMPILER, "-DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON"},
+                 output),
+        0)
         << output;
     ASSERT_EQ(RunToEnd(CPORT_CMAKE, {"--build", build}, output), 0) << output;
 

@@ -192,14 +192,16 @@ TEST(SavingSettings, WritesTheBasicKeysInOrderAndTheCustomRateOnlyWhenItIsUsed)
     const std::vector<std::string> basic{"Port", "BaudRate", "StopBits", "DataBits", "Parity", "FlowControl"};
     EXPECT_EQ(ini.ReadSection("ComPort1"), basic);
     EXPECT_EQ(RegistryNames(key), basic);
-    EXPECT_EQ(ini.Text(), "[ComPort1]\nPort=COM1\nBaudRate=19200\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
+    EXPECT_EQ(ini.Text(),
+              "[ComPort1]\nPort=COM1\nBaudRate=19200\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
 
     port.SetBaudRate(brCustom);
     TMemIniFile customIni;
     TMemoryRegistry customKey;
     port.SaveToIniSection(customIni);
     port.SaveToRegistryKey(customKey);
-    const std::vector<std::string> custom{"Port", "BaudRate", "CustomBaudRate", "StopBits", "DataBits", "Parity", "FlowControl"};
+    const std::vector<std::string> custom{"Port",     "BaudRate", "CustomBaudRate", "StopBits",
+                                          "DataBits", "Parity",   "FlowControl"};
     EXPECT_EQ(customIni.ReadSection("ComPort1"), custom);
     EXPECT_EQ(RegistryNames(customKey), custom);
     EXPECT_EQ(customIni.ReadString("ComPort1", "CustomBaudRate", ""), "9600");
@@ -236,16 +238,35 @@ TEST(SavingSettings, WritesTheTextsOfEveryKind)
     TMemIniFile ini;
     port.SaveToIniSection(ini);
     const std::map<std::string, std::string> expected = {
-        {"Port", "ttyUSB7"}, {"BaudRate", "Custom"}, {"CustomBaudRate", "12345"}, {"StopBits", "2"},
-        {"DataBits", "7"}, {"Parity", "Even"}, {"FlowControl", "Hardware"}, {"EventChar", "#13"},
-        {"DiscardNull", "Yes"}, {"Parity.Check", "Yes"}, {"Parity.Replace", "Yes"}, {"Parity.ReplaceChar", "?"},
-        {"Buffer.OutputSize", "2048"}, {"Buffer.InputSize", "4096"}, {"Timeouts.ReadInterval", "11"},
-        {"Timeouts.ReadTotalConstant", "12"}, {"Timeouts.ReadTotalMultiplier", "13"},
-        {"Timeouts.WriteTotalConstant", "14"}, {"Timeouts.WriteTotalMultiplier", "15"},
-        {"FlowControl.ControlRTS", "Handshake"}, {"FlowControl.ControlDTR", "Handshake"},
-        {"FlowControl.DSRSensitivity", "Yes"}, {"FlowControl.OutCTSFlow", "Yes"}, {"FlowControl.OutDSRFlow", "Yes"},
-        {"FlowControl.TxContinueOnXoff", "Yes"}, {"FlowControl.XonXoffIn", "No"}, {"FlowControl.XonXoffOut", "No"},
-        {"FlowControl.XoffChar", "#200"}, {"FlowControl.XonChar", "A"},
+        {"Port", "ttyUSB7"},
+        {"BaudRate", "Custom"},
+        {"CustomBaudRate", "12345"},
+        {"StopBits", "2"},
+        {"DataBits", "7"},
+        {"Parity", "Even"},
+        {"FlowControl", "Hardware"},
+        {"EventChar", "#13"},
+        {"DiscardNull", "Yes"},
+        {"Parity.Check", "Yes"},
+        {"Parity.Replace", "Yes"},
+        {"Parity.ReplaceChar", "?"},
+        {"Buffer.OutputSize", "2048"},
+        {"Buffer.InputSize", "4096"},
+        {"Timeouts.ReadInterval", "11"},
+        {"Timeouts.ReadTotalConstant", "12"},
+        {"Timeouts.ReadTotalMultiplier", "13"},
+        {"Timeouts.WriteTotalConstant", "14"},
+        {"Timeouts.WriteTotalMultiplier", "15"},
+        {"FlowControl.ControlRTS", "Handshake"},
+        {"FlowControl.ControlDTR", "Handshake"},
+        {"FlowControl.DSRSensitivity", "Yes"},
+        {"FlowControl.OutCTSFlow", "Yes"},
+        {"FlowControl.OutDSRFlow", "Yes"},
+        {"FlowControl.TxContinueOnXoff", "Yes"},
+        {"FlowControl.XonXoffIn", "No"},
+        {"FlowControl.XonXoffOut", "No"},
+        {"FlowControl.XoffChar", "#200"},
+        {"FlowControl.XonChar", "A"},
     };
     for (const auto& [name, text] : expected) EXPECT_EQ(ini.ReadString("ComPort1", name, "missing"), text) << name;
 
@@ -310,8 +331,8 @@ TEST(SavingSettings, AFailedWriteStopsAtItsKeyAndKeepsWhatWasWritten)
     } catch (const ERegistryException& e) {
         EXPECT_EQ(e.Message(), "Failed to set data for 'Parity.Check'");
     }
-    EXPECT_THAT(RegistryNames(key),
-                ElementsAre("Port", "BaudRate", "StopBits", "DataBits", "Parity", "FlowControl", "EventChar", "DiscardNull"));
+    EXPECT_THAT(RegistryNames(key), ElementsAre("Port", "BaudRate", "StopBits", "DataBits", "Parity", "FlowControl",
+                                                "EventChar", "DiscardNull"));
 
     TMemoryRegistry readOnly;
     readOnly.SetReadOnly(true);
@@ -341,10 +362,8 @@ TEST(LoadingSettings, RestoresEverySelectedSettingAndOnlyThoseForEveryGroupCombi
             TComPort port;
             port.SetName("ComPort1");
             port.SetStoredProps(groups);
-            if (target == 0)
-                port.LoadFromIniSection(ini);
-            else
-                port.LoadFromRegistryKey(key);
+            if (target == 0) port.LoadFromIniSection(ini);
+            else port.LoadFromRegistryKey(key);
             const Settings loaded = SettingsOf(port);
             for (const auto& [name, group] : kKeysInOrder) {
                 // The summary is what the four preset members amount to, so it follows them; a
@@ -449,8 +468,9 @@ TEST(LoadingFromAnIniSection, ACustomRateWithoutItsNumberGivesTheDefaultRate)
 
 TEST(LoadingFromAnIniSection, ReadsTheCharacterBooleanAndHandshakeTexts)
 {
-    const std::pair<const char*, char> chars[] = {{"#", '#'}, {"#65", 'A'}, {"#321", 'A'}, {"#1z", '\0'},
-                                                  {"#13", '\r'}, {"#200", static_cast<char>(200)}, {"Z", 'Z'}};
+    const std::pair<const char*, char> chars[] = {{"#", '#'},    {"#65", 'A'},  {"#321", 'A'},
+                                                  {"#1z", '\0'}, {"#13", '\r'}, {"#200", static_cast<char>(200)},
+                                                  {"Z", 'Z'}};
     for (const auto& [text, c] : chars) {
         TComPort port;
         port.SetName("P");
@@ -461,8 +481,8 @@ TEST(LoadingFromAnIniSection, ReadsTheCharacterBooleanAndHandshakeTexts)
         EXPECT_EQ(port.EventChar(), c) << text;
     }
 
-    const std::pair<const char*, bool> bools[] = {{"Yes", true}, {"yes", true}, {"YES", true},
-                                                  {"True", false}, {"1", false}, {"", false}};
+    const std::pair<const char*, bool> bools[] = {{"Yes", true},   {"yes", true}, {"YES", true},
+                                                  {"True", false}, {"1", false},  {"", false}};
     for (const auto& [text, value] : bools) {
         TComPort port;
         port.SetName("P");
@@ -506,7 +526,8 @@ TEST(LoadingFromAnIniSection, BadInputFallsBackKeyByKeyWithoutHarm)
                              "BaudRate=fast\n"
                              "StopBits=1,5\n"
                              "DataBits=\xFF\xFE\n"
-                             "Parity=" + std::string(100000, 'E') + "\n" +
+                             "Parity=" +
+                             std::string(100000, 'E') + "\n" +
                              "FlowControl=\x80\n"
                              "EventChar=#99999999999999999999\n"
                              "DiscardNull=\xC8\n"
@@ -523,11 +544,11 @@ TEST(LoadingFromAnIniSection, BadInputFallsBackKeyByKeyWithoutHarm)
     TMemIniFile ini(text);
     port.LoadFromIniSection(ini);
     Settings expected = before;
-    expected["BaudRate"] = std::to_string(br9600);      // no such rate
+    expected["BaudRate"] = std::to_string(br9600);       // no such rate
     expected["StopBits"] = std::to_string(sbOneStopBit); // a decimal comma is no "1.5"
     expected["DataBits"] = std::to_string(dbEight);
     expected["Parity"] = std::to_string(prNone);
-    expected["EventChar"] = "0";                          // out of range: no integer
+    expected["EventChar"] = "0"; // out of range: no integer
     expected["DiscardNull"] = "0";
     expected["Parity.ReplaceChar"] = "0";
     expected["Timeouts.ReadTotalConstant"] = "2147483647";
@@ -638,8 +659,7 @@ protected:
             if (call.op == F::opOpen || call.op == F::opClose || call.op == F::opSetupComm ||
                 call.op == F::opSetCommTimeouts)
                 calls.push_back(call.text);
-            else if (call.op == F::opSetCommState)
-                calls.push_back("SetCommState");
+            else if (call.op == F::opSetCommState) calls.push_back("SetCommState");
         }
         return calls;
     }
@@ -673,8 +693,9 @@ TEST_F(LoadingOntoAnOpenPort, AChangedPortReopensTheDeviceBeforeTheNextKeys)
     TMemIniFile ini("[ComPort1]\nPort=fake1\nBaudRate=19200\n");
     m_port.LoadFromIniSection(ini);
     EXPECT_THAT(m_events, ElementsAre("BeforeClose", "AfterClose", "BeforeOpen", "AfterOpen"));
-    EXPECT_THAT(DeviceCalls(), ElementsAre("Close()", "Open(fake1)", "SetupComm(1024, 1024)", "SetCommState",
-                                           "SetCommTimeouts(4294967295, 0, 0, 100, 1000)", "SetCommState", "SetCommState"));
+    EXPECT_THAT(DeviceCalls(),
+                ElementsAre("Close()", "Open(fake1)", "SetupComm(1024, 1024)", "SetCommState",
+                            "SetCommTimeouts(4294967295, 0, 0, 100, 1000)", "SetCommState", "SetCommState"));
     EXPECT_EQ(m_fake->OpenName(), "fake1");
     EXPECT_EQ(m_fake->CommState().BaudRate, 19200u);
     EXPECT_TRUE(m_port.Connected());
@@ -737,7 +758,8 @@ TEST(LoadingOntoAnOpenPtyPort, ReconfiguresTheLineKeyByKeyAndReopensOnAChangedPo
 
     // A pseudo-terminal keeps the rate, the stop bits and RTS/CTS flow control (it holds every line at
     // 8 data bits without parity).
-    ObservedIni ini("[ComPort1]\nPort=" + first.SlavePath() + "\nBaudRate=115200\nStopBits=2\nFlowControl=Hardware\n", first);
+    ObservedIni ini("[ComPort1]\nPort=" + first.SlavePath() + "\nBaudRate=115200\nStopBits=2\nFlowControl=Hardware\n",
+                    first);
     port.LoadFromIniSection(ini);
     EXPECT_TRUE(events.empty()) << "the same port is not reopened";
     EXPECT_EQ(ini.speeds.at("BaudRate"), B9600);
@@ -782,7 +804,8 @@ TEST(LoadingOntoAnOpenPtyPort, ReconfiguresTheLineKeyByKeyAndReopensOnAChangedPo
     ASSERT_EQ(write(second.Master(), "xyz", 3), 3);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!arrived.IsSet() && std::chrono::steady_clock::now() < deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         device::Event::WaitAny({&arrived, &MainThreadQueue::QueueEvent()}, static_cast<int>(left.count()) + 1);
         MainThreadQueue::ProcessQueuedCalls();
     }

@@ -68,24 +68,38 @@ TEST(TextToBool, IsTrueOnlyForYesInAnyLetterCase)
     EXPECT_EQ(BoolToText(true), "Yes");
     EXPECT_EQ(BoolToText(false), "No");
     for (const char* text : {"Yes", "yes", "YES", "yEs"}) EXPECT_TRUE(TextToBool(text)) << text;
-    for (const char* text : {"True", "1", "", "No", " Yes", "Yes ", "YESS", "Y"}) EXPECT_FALSE(TextToBool(text)) << text;
+    for (const char* text : {"True", "1", "", "No", " Yes", "Yes ", "YESS", "Y"})
+        EXPECT_FALSE(TextToBool(text)) << text;
 }
 
 TEST(TextToInteger, ReadsDecimalAndHexadecimalAsTheRuntimeDoes)
 {
     const std::pair<const char*, std::int32_t> good[] = {
-        {"0", 0},           {"-0", 0},          {"+5", 5},          {"   42", 42},
-        {"00012", 12},      {"-17", -17},       {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN},             {"$7FFFFFFF", INT32_MAX},
-        {"$FFFFFFFF", -1},  {"$80000000", INT32_MIN},               {"0xff", 255},
-        {"0XFF", 255},      {"x10", 16},        {"X1f", 31},        {"-$10", -16},
-        {" -0x1", -1},      {"$0000000000000001", 1},
+        {"0", 0},
+        {"-0", 0},
+        {"+5", 5},
+        {"   42", 42},
+        {"00012", 12},
+        {"-17", -17},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"$7FFFFFFF", INT32_MAX},
+        {"$FFFFFFFF", -1},
+        {"$80000000", INT32_MIN},
+        {"0xff", 255},
+        {"0XFF", 255},
+        {"x10", 16},
+        {"X1f", 31},
+        {"-$10", -16},
+        {" -0x1", -1},
+        {"$0000000000000001", 1},
     };
     for (const auto& [text, value] : good) EXPECT_EQ(TextToInteger(text), value) << text;
 
-    const char* bad[] = {"",    " ",     "-",  "+",   "$",    "0x",    "x",          "12 ",
-                         "1e3", "\t5",   "5.0", "0x-1", "--1", "+-1", "2147483648", "-2147483649",
-                         "$100000000", "99999999999999999999999", "1,000", "0b101", "$g", "12a"};
+    const char* bad[] = {"",      " ",     "-",          "+",           "$",          "0x",
+                         "x",     "12 ",   "1e3",        "\t5",         "5.0",        "0x-1",
+                         "--1",   "+-1",   "2147483648", "-2147483649", "$100000000", "99999999999999999999999",
+                         "1,000", "0b101", "$g",         "12a"};
     for (const char* text : bad) EXPECT_EQ(TextToInteger(text), std::nullopt) << text;
 }
 
@@ -103,7 +117,8 @@ TEST(TMemIniFile, ReadsKeysAsAWindowsIniFileHasThem)
                     "Port=COM9\n"
                     "[Other]\n"
                     "Port=COM7\n");
-    EXPECT_EQ(ini.ReadString("ComPort1", "Port", "dflt"), "COM4") << "blanks around a value are trimmed; the first of two keys counts";
+    EXPECT_EQ(ini.ReadString("ComPort1", "Port", "dflt"), "COM4")
+        << "blanks around a value are trimmed; the first of two keys counts";
     EXPECT_EQ(ini.ReadString("COMPORT1", "BaudRate", "dflt"), "19200") << "names ignore letter case";
     EXPECT_EQ(ini.ReadString("ComPort1", "Empty", "dflt"), "") << "an empty value is not a missing one";
     EXPECT_EQ(ini.ReadString("ComPort1", "Quoted", "dflt"), "  two blanks  ");
@@ -130,9 +145,10 @@ TEST(TMemIniFile, ReadsIntegersWithTheirDefaultForAnythingElse)
 TEST(TMemIniFile, WritesValuesThatReadBackUnchanged)
 {
     TMemIniFile ini;
-    const std::string values[] = {"COM4", "", "  lead", "trail  ", "\"quoted\"", "'single'", "#13", ";x",
-                                  "a=b", "[x]", "\xC8\xE8\xFF\x01"};
-    for (std::size_t i = 0; i < std::size(values); ++i) ini.WriteString("ComPort1", "Key" + std::to_string(i), values[i]);
+    const std::string values[] = {"COM4", "",   "  lead", "trail  ", "\"quoted\"",      "'single'",
+                                  "#13",  ";x", "a=b",    "[x]",     "\xC8\xE8\xFF\x01"};
+    for (std::size_t i = 0; i < std::size(values); ++i)
+        ini.WriteString("ComPort1", "Key" + std::to_string(i), values[i]);
     ini.WriteInteger("ComPort1", "Number", -2147483647 - 1);
 
     TMemIniFile reread(ini.Text());
@@ -263,7 +279,8 @@ TEST(TMemoryRegistry, StoresTextAsRegSzAndIntegersAsRegDword)
     key.WriteString("Port", "COM4");
     key.WriteInteger("Buffer.InputSize", -2);
     EXPECT_EQ(*key.FindValue("Port"), (TRegistryValue{"Port", kRegSz, {'C', 'O', 'M', '4', 0}}));
-    EXPECT_EQ(*key.FindValue("Buffer.InputSize"), (TRegistryValue{"Buffer.InputSize", kRegDword, {0xFE, 0xFF, 0xFF, 0xFF}}));
+    EXPECT_EQ(*key.FindValue("Buffer.InputSize"),
+              (TRegistryValue{"Buffer.InputSize", kRegDword, {0xFE, 0xFF, 0xFF, 0xFF}}));
     EXPECT_EQ(key.ReadString("port"), "COM4");
     EXPECT_EQ(key.ReadInteger("BUFFER.INPUTSIZE"), -2);
 
@@ -300,7 +317,8 @@ TEST(TMemoryRegistry, ReadsIntegersOnlyFromDwordValues)
     key.PutValue({"Short", kRegDword, {0x34, 0x12}});
     key.PutValue({"Binary", kRegBinary, {1, 0, 0, 0}});
 
-    EXPECT_EQ(RegistryError([&] { key.ReadInteger("Buffer.OutputSize"); }), "Failed to get data for 'Buffer.OutputSize'");
+    EXPECT_EQ(RegistryError([&] { key.ReadInteger("Buffer.OutputSize"); }),
+              "Failed to get data for 'Buffer.OutputSize'");
     EXPECT_EQ(RegistryError([&] { key.ReadInteger("Long"); }), "Failed to get data for 'Long'");
     EXPECT_EQ(RegistryError([&] { key.ReadInteger("Text"); }), "Invalid data type for 'Text'");
     EXPECT_EQ(RegistryError([&] { key.ReadInteger("Binary"); }), "Invalid data type for 'Binary'");

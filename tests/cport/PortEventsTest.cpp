@@ -129,17 +129,32 @@ TEST_P(PortHandOverTest, RunsEveryEventOfABatchInTableOrderWithItsLinkNoticesAnd
     ASSERT_TRUE(WaitForMarker());
 
     const Trace expected = {
-        "L.Ring", "L.RxFlag", "RxFlag",                                        // the first batch
-        "dev:ClearCommError()", "Error 0x01",                                  // evError
-        "dev:ClearCommError()", "L.Rx on", "RxChar 1",                         // evRxChar
-        "L.Tx off", "L.TxEmpty", "TxEmpty",                                    // evTxEmpty
-        "Break",                                                               // evBreak
-        "L.Ring", "Ring",                                                      // evRing
-        "dev:GetCommModemStatus()", "L.CTS on", "CTS on",                      // evCTS
-        "dev:GetCommModemStatus()", "L.DSR on", "DSR on",                      // evDSR
-        "L.RxFlag", "RxFlag",                                                  // evRxFlag
-        "dev:GetCommModemStatus()", "L.RLSD on", "RLSD on",                    // evRLSD
-        "Rx80Full",                                                            // evRx80Full
+        "L.Ring",
+        "L.RxFlag",
+        "RxFlag", // the first batch
+        "dev:ClearCommError()",
+        "Error 0x01", // evError
+        "dev:ClearCommError()",
+        "L.Rx on",
+        "RxChar 1", // evRxChar
+        "L.Tx off",
+        "L.TxEmpty",
+        "TxEmpty", // evTxEmpty
+        "Break",   // evBreak
+        "L.Ring",
+        "Ring", // evRing
+        "dev:GetCommModemStatus()",
+        "L.CTS on",
+        "CTS on", // evCTS
+        "dev:GetCommModemStatus()",
+        "L.DSR on",
+        "DSR on", // evDSR
+        "L.RxFlag",
+        "RxFlag", // evRxFlag
+        "dev:GetCommModemStatus()",
+        "L.RLSD on",
+        "RLSD on",  // evRLSD
+        "Rx80Full", // evRx80Full
     };
     Trace actual = TakeTrace();
     // The first batch's own Ring hook marks before it blocks (smNone) or when it runs; either way
@@ -274,7 +289,8 @@ TEST_F(PortRxTest, WithoutTriggeringThePortReadsTheBytesForOnRxBuf)
     port->SetTriggersOnRxChar(false);
     Open();
     fake->Receive("abc");
-    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(3)", "dev:ClearCommError()", "L.Rx off", "RxBuf abc"}));
+    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(3)", "dev:ClearCommError()",
+                                        "L.Rx off", "RxBuf abc"}));
     EXPECT_EQ(fake->BytesQueued(), 0u);
 }
 
@@ -295,9 +311,8 @@ TEST_F(PortRxTest, LinksWatchingReceivedDataShareOneReadWithOnRxBuf)
     EXPECT_FALSE(port->TriggersOnRxChar());
     Open();
     fake->Receive("hello");
-    EXPECT_EQ(TraceUpToABreak(),
-              (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(5)", "dev:ClearCommError()", "L.Rx off", "RxBuf hello",
-                     "first hello", "second 5"}));
+    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(5)", "dev:ClearCommError()",
+                                        "L.Rx off", "RxBuf hello", "first hello", "second 5"}));
     EXPECT_EQ(seen[0], seen[1]);
     EXPECT_EQ(fake->CallCount(FakeDevice::opReadFile), 1);
     port->ClosePort();
@@ -326,7 +341,8 @@ TEST_F(PortRxTest, ALinkThatDroppedItsCallbackLeavesTheStoredFlagInCharge)
     port->OpenPort();
     ForgetDeviceCalls();
     fake->Receive("cd");
-    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(2)", "dev:ClearCommError()", "L.Rx off", "RxBuf cd"}))
+    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(2)", "dev:ClearCommError()",
+                                        "L.Rx off", "RxBuf cd"}))
         << "stored flag false: the port reads for OnRxBuf alone";
     port->ClosePort();
     port->DetachLink(&watcher);
@@ -346,16 +362,18 @@ TEST_F(PortRxTest, OnRxBufAndTheLinksGetExactlyTheBytesTheReadReturned)
     port->AttachLink(&watcher);
     Open();
     fake->Receive("abc");
-    EXPECT_EQ(TraceUpToABreak(), (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(1)", "dev:ClearCommError()",
-                                        "taken a", "dev:ReadFile(3)", "dev:ClearCommError()", "L.Rx off", "RxBuf bc",
-                                        "watcher bc"}));
+    EXPECT_EQ(TraceUpToABreak(),
+              (Trace{"dev:ClearCommError()", "L.Rx on", "dev:ReadFile(1)", "dev:ClearCommError()", "taken a",
+                     "dev:ReadFile(3)", "dev:ClearCommError()", "L.Rx off", "RxBuf bc", "watcher bc"}));
     // A read that gets nothing hands nothing out.
     taker.SetOnLinkRx([this](TObject*, bool on) {
         if (on) fake->PurgeComm(device::PURGE_RXCLEAR);
     });
     fake->Receive("d");
     const Trace t = TraceUpToABreak();
-    EXPECT_EQ(std::count_if(t.begin(), t.end(), [](const std::string& e) { return e.starts_with("RxBuf") || e.starts_with("watcher"); }), 0);
+    EXPECT_EQ(std::count_if(t.begin(), t.end(),
+                            [](const std::string& e) { return e.starts_with("RxBuf") || e.starts_with("watcher"); }),
+              0);
     port->ClosePort();
     port->DetachLink(&taker);
     port->DetachLink(&watcher);
@@ -439,7 +457,8 @@ TEST_P(PortLoopFailureTest, APulledDeviceIsReportedOnceWithoutSpinningAndThePort
     ASSERT_TRUE(loop.RunUntil([&] { return !errors.messages.empty(); }, kDeadlineMs));
     const int waits = fake->CallCount(FakeDevice::opWaitCommEvent);
     EXPECT_LE(waits, 3) << "the failed wait is not retried";
-    EXPECT_EQ(errors.messages, std::vector<std::string>{"WaitForEvent method failed (Error: " + std::to_string(ENODEV) + ")"});
+    EXPECT_EQ(errors.messages,
+              std::vector<std::string>{"WaitForEvent method failed (Error: " + std::to_string(ENODEV) + ")"});
     EXPECT_NO_THROW(port->ClosePort());
     EXPECT_FALSE(port->Connected());
     MainThreadQueue::ProcessQueuedCalls();

@@ -14,20 +14,24 @@ namespace {
 using Trace = std::vector<std::string>;
 
 const Trace kSignalsOff = {"L.CTS off", "L.DSR off", "L.RLSD off", "CTS off", "DSR off", "RLSD off"};
-const Trace kSignalsReadOff = {"dev:GetCommModemStatus()", "L.CTS off", "CTS off",  "dev:GetCommModemStatus()",
-                               "L.DSR off",                "DSR off",   "dev:GetCommModemStatus()", "L.RLSD off",
-                               "RLSD off"};
+const Trace kSignalsReadOff = {"dev:GetCommModemStatus()", "L.CTS off",  "CTS off",
+                               "dev:GetCommModemStatus()", "L.DSR off",  "DSR off",
+                               "dev:GetCommModemStatus()", "L.RLSD off", "RLSD off"};
 const Trace kThreadEnd = {"dev:SetCommMask(0x0000)", "dev:PurgeComm(0x000C)"};
 
 Trace OpenTrace(const std::string& name = "COM1")
 {
-    return Concat<std::string>({{"BeforeOpen"}, DefaultOpenCalls(name), {"dev:SetCommMask(0x05FF)", "L.Conn on", "AfterOpen"},
+    return Concat<std::string>({{"BeforeOpen"},
+                                DefaultOpenCalls(name),
+                                {"dev:SetCommMask(0x05FF)", "L.Conn on", "AfterOpen"},
                                 kSignalsReadOff});
 }
 
 Trace CloseTrace()
 {
-    return Concat<std::string>({kSignalsOff, {"BeforeClose", "dev:PurgeComm(0x0003)"}, kThreadEnd,
+    return Concat<std::string>({kSignalsOff,
+                                {"BeforeClose", "dev:PurgeComm(0x0003)"},
+                                kThreadEnd,
                                 {"dev:Close()", "L.Conn off", "AfterClose"}});
 }
 
@@ -94,16 +98,19 @@ TEST_F(PortLifecycleTest, OpenWithNoEventsStartsNoThreadButStillReportsTheLines)
     port->SetEvents({});
     fake->SetModemStatus(device::MS_CTS_ON | device::MS_RLSD_ON);
     port->OpenPort();
-    const Trace expected = Concat<std::string>(
-        {{"BeforeOpen"}, DefaultOpenCalls(), {"L.Conn on", "AfterOpen"},
-         {"dev:GetCommModemStatus()", "L.CTS on", "CTS on", "dev:GetCommModemStatus()", "L.DSR off", "DSR off",
-          "dev:GetCommModemStatus()", "L.RLSD on", "RLSD on"}});
+    const Trace expected =
+        Concat<std::string>({{"BeforeOpen"},
+                             DefaultOpenCalls(),
+                             {"L.Conn on", "AfterOpen"},
+                             {"dev:GetCommModemStatus()", "L.CTS on", "CTS on", "dev:GetCommModemStatus()", "L.DSR off",
+                              "DSR off", "dev:GetCommModemStatus()", "L.RLSD on", "RLSD on"}});
     EXPECT_EQ(TakeTrace(), expected);
     EXPECT_FALSE(port->EventThreadRunning());
     EXPECT_EQ(fake->CallCount(FakeDevice::opWaitCommEvent), 0);
     port->ClosePort();
-    EXPECT_EQ(TakeTrace(), Concat<std::string>({kSignalsOff, {"BeforeClose", "dev:PurgeComm(0x0003)", "dev:Close()",
-                                                              "L.Conn off", "AfterClose"}}));
+    EXPECT_EQ(TakeTrace(),
+              Concat<std::string>(
+                  {kSignalsOff, {"BeforeClose", "dev:PurgeComm(0x0003)", "dev:Close()", "L.Conn off", "AfterClose"}}));
 }
 
 TEST_F(PortLifecycleTest, ChangingEventsOnAnOpenPortWaitsForTheNextOpen)
@@ -123,16 +130,19 @@ TEST_F(PortLifecycleTest, DestroyingAnOpenPortClosesItFirst)
     ForgetDeviceCalls();
     port->DetachLink(&link);
     port.reset();
-    EXPECT_EQ(TakeTrace(), Concat<std::string>({{"CTS off", "DSR off", "RLSD off", "BeforeClose", "dev:PurgeComm(0x0003)"},
-                                                kThreadEnd,
-                                                {"dev:Close()", "AfterClose"}}));
+    EXPECT_EQ(TakeTrace(),
+              Concat<std::string>({{"CTS off", "DSR off", "RLSD off", "BeforeClose", "dev:PurgeComm(0x0003)"},
+                                   kThreadEnd,
+                                   {"dev:Close()", "AfterClose"}}));
 }
 
 // A port whose own device operations and close hook log what they do, and which closes itself in its
 // destructor, while its overrides still run.
 class LoggingPort : public TComPort {
 public:
-    LoggingPort(device::DeviceFactory factory, std::vector<std::string>& log) : TComPort(std::move(factory)), m_log(log) {}
+    LoggingPort(device::DeviceFactory factory, std::vector<std::string>& log) : TComPort(std::move(factory)), m_log(log)
+    {
+    }
     ~LoggingPort() override { ClosePort(); }
 
 protected:
@@ -510,8 +520,10 @@ TEST_F(PortLifecycleTest, APortStoredConnectedOpensWhenLoadingCompletes)
         EXPECT_TRUE(TakeTrace().empty()) << "nothing opens while loading";
     });
     EXPECT_TRUE(port->Connected());
-    EXPECT_EQ(TakeTrace(), Concat<std::string>({{"BeforeOpen"}, DefaultOpenCalls("COM1", "19200"),
-                                                {"dev:SetCommMask(0x05FF)", "L.Conn on", "AfterOpen"}, kSignalsReadOff}));
+    EXPECT_EQ(TakeTrace(), Concat<std::string>({{"BeforeOpen"},
+                                                DefaultOpenCalls("COM1", "19200"),
+                                                {"dev:SetCommMask(0x05FF)", "L.Conn on", "AfterOpen"},
+                                                kSignalsReadOff}));
 }
 
 TEST_F(PortLifecycleTest, AStoredConnectedPortThatFailsToOpenShowsTheErrorAndStaysClosed)
@@ -526,10 +538,12 @@ TEST_F(PortLifecycleTest, AStoredConnectedPortThatFailsToOpenShowsTheErrorAndSta
 
 TEST_F(PortLifecycleTest, AFormThatFailsAfterStoringConnectedLeavesAClosedPortThatOpensAndCloses)
 {
-    EXPECT_THROW(TComponent::LoadGroup({port.get()}, [&] {
-        port->SetConnected(true);
-        throw std::runtime_error("the form breaks off");
-    }), std::runtime_error);
+    EXPECT_THROW(TComponent::LoadGroup({port.get()},
+                                       [&] {
+                                           port->SetConnected(true);
+                                           throw std::runtime_error("the form breaks off");
+                                       }),
+                 std::runtime_error);
     EXPECT_FALSE(port->Connected());
     EXPECT_EQ(port->DeviceHandle(), nullptr);
     EXPECT_NO_THROW(port->ClosePort());
@@ -633,7 +647,8 @@ const ReportedError kReportedErrors[] = {
     {"SetupComFailed", [](PortFixture&, FakeDevice& d) { d.FailCall(FakeDevice::opSetupComm, EINVAL); },
      [](TCustomComPort& p) { p.Buffer().SetInputSize(64); }, CE_SetupComFailed, "SetupComm function failed", EINVAL},
     {"ClearComFailedCounting", [](PortFixture&, FakeDevice& d) { d.FailCall(FakeDevice::opClearCommError, EIO); },
-     [](TCustomComPort& p) { EXPECT_EQ(p.BytesWaiting(), 0); }, CE_ClearComFailed, "ClearCommError function failed", EIO},
+     [](TCustomComPort& p) { EXPECT_EQ(p.BytesWaiting(), 0); }, CE_ClearComFailed, "ClearCommError function failed",
+     EIO},
     {"ClearComFailedTakingErrors", [](PortFixture&, FakeDevice& d) { d.FailCall(FakeDevice::opClearCommError, EIO); },
      [](TCustomComPort& p) { EXPECT_TRUE(p.TakeLineErrors().Empty()); }, CE_ClearComFailed,
      "ClearCommError function failed", EIO},
@@ -699,7 +714,9 @@ TEST_P(PortErrorTableTest, ReachesOnExceptionWithItsKindMessageAndSystemText)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachReportingOperation, PortErrorTableTest, ::testing::ValuesIn(kReportedErrors),
-                         [](const ::testing::TestParamInfo<ReportedError>& row) { return std::string(row.param.name); });
+                         [](const ::testing::TestParamInfo<ReportedError>& row) {
+                             return std::string(row.param.name);
+                         });
 
 } // namespace
 } // namespace cport::test

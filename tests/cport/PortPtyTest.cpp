@@ -234,7 +234,8 @@ TEST_F(PortPtyTest, ManyOpensAndClosesLeaveFilesAndMemoryWhereTheyWere)
 TEST_F(PortPtyTest, OpenAndCloseWhileBytesFlow)
 {
     std::vector<std::string> errors;
-    auto previous = SetApplicationExceptionHandler([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
+    auto previous =
+        SetApplicationExceptionHandler([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
     ::fcntl(pty.Master(), F_SETFL, ::fcntl(pty.Master(), F_GETFL) | O_NONBLOCK);
     std::atomic<bool> stop{false};
     std::jthread writer([&] {
@@ -361,7 +362,8 @@ TEST_F(PortPtyTest, PacketsAtLinePaceAllReachAHandlerThatReads33BytesPerEvent)
 TEST_F(PortPtyTest, PullingTheDeviceDuringTrafficReportsOnceWithoutSpinningAndTheCloseWorks)
 {
     std::vector<std::string> errors;
-    auto previous = SetApplicationExceptionHandler([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
+    auto previous =
+        SetApplicationExceptionHandler([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
     auto port = MainWindowPort(pty.SlavePath());
     StreamChecker checker;
     port->SetOnRxChar([&](TObject*, std::int32_t count) {

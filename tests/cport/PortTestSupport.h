@@ -39,7 +39,9 @@ public:
     TComPort& GetPort() { return *port; }
 
 protected:
-    PortFixture() : fake(std::make_shared<FakeDevice>()), port(std::make_unique<TComPort>(FakeDevice::FactoryFor(fake))) {}
+    PortFixture() : fake(std::make_shared<FakeDevice>()), port(std::make_unique<TComPort>(FakeDevice::FactoryFor(fake)))
+    {
+    }
 
     void TearDown() override
     {
@@ -95,7 +97,9 @@ protected:
         auto signal = [this, name](const char* what) {
             return [this, name, what](TObject*, bool on) { Mark(name + "." + what + (on ? " on" : " off")); };
         };
-        auto pulse = [this, name](const char* what) { return [this, name, what](TObject*) { Mark(name + "." + what); }; };
+        auto pulse = [this, name](const char* what) {
+            return [this, name, what](TObject*) { Mark(name + "." + what); };
+        };
         link.SetOnLinkConn(signal("Conn"));
         link.SetOnLinkCTS(signal("CTS"));
         link.SetOnLinkDSR(signal("DSR"));
@@ -111,7 +115,7 @@ protected:
     void CatchReports()
     {
         port->SetOnException([this](TObject* sender, TComExceptions kind, const std::string& message,
-                                     std::int64_t winError, const std::string& winMessage) {
+                                    std::int64_t winError, const std::string& winMessage) {
             EXPECT_EQ(sender, port.get());
             reports.push_back({kind, message, winError, winMessage});
         });

@@ -57,7 +57,11 @@ TEST_F(PortWriteTest, AWriteGoesOutThenTheLinksSeeItThenTheEmptyQueueIsReported)
     EXPECT_EQ(port->WriteStr("!"), 1);
     EXPECT_EQ(fake->Transmitted(), "hello!");
     ASSERT_TRUE(Traced("TxEmpty"));
-    kept.erase(std::remove_if(kept.begin(), kept.end(), [](const std::string& e) { return e.starts_with("dev:") && e != "dev:WriteFile(5)" && e != "dev:WriteFile(1)"; }), kept.end());
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                              [](const std::string& e) {
+                                  return e.starts_with("dev:") && e != "dev:WriteFile(5)" && e != "dev:WriteFile(1)";
+                              }),
+               kept.end());
     const std::vector<std::string> start = {"link.Tx on", "dev:WriteFile(5)", "link.TxBuf hello",
                                             "link.Tx on", "dev:WriteFile(1)", "link.TxBuf !"};
     ASSERT_GE(kept.size(), start.size() + 3);
@@ -92,7 +96,9 @@ TEST_F(PortWriteTest, AnAsyncWriteCompletesThroughItsRecordAndFailuresReportWrit
     EXPECT_EQ(reports[0].winError, EIO);
     FlushAndKeep();
     EXPECT_EQ(std::count(kept.begin(), kept.end(), "link.TxBuf cu"), 1);
-    EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [](const std::string& e) { return e.starts_with("link.TxBuf lost"); }), 0);
+    EXPECT_EQ(
+        std::count_if(kept.begin(), kept.end(), [](const std::string& e) { return e.starts_with("link.TxBuf lost"); }),
+        0);
 
     // Without a record, or on a closed port, nothing starts.
     PAsyncIo none;

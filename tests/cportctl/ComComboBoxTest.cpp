@@ -337,7 +337,8 @@ TEST_F(ComComboBoxTest, ThePortChangedByOtherMeansIsFollowedOnlyWhenSyncedAgain)
 
 TEST_F(ComComboBoxTest, TextsKeepTheirBytesThroughTheWidget)
 {
-    const std::string name = "/tmp/varmio-\xE8\xED" "d\xEC";  // not valid UTF-8
+    const std::string name = "/tmp/varmio-\xE8\xED"
+                             "d\xEC"; // not valid UTF-8
     PublishVirtualPort(name);
     port->SetPort(name);
     box->SetComProperty(cpPort);

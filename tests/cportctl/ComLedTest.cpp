@@ -66,8 +66,10 @@ struct ChangeLog {
 void Click(QWidget& widget)
 {
     const QPointF at(widget.width() / 2.0, widget.height() / 2.0);
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget.mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(&widget, &press);
     QApplication::sendEvent(&widget, &release);
 }
@@ -118,9 +120,8 @@ TEST_F(ComLedTest, WithoutAPortStateIsSetAndFiresEveryTime)
 TEST_F(ComLedTest, StateCannotBeSetWhileAPortIsBound)
 {
     bool portReported = false;
-    port->SetOnException([&](TObject*, TComExceptions, const std::string&, std::int64_t, const std::string&) {
-        portReported = true;
-    });
+    port->SetOnException(
+        [&](TObject*, TComExceptions, const std::string&, std::int64_t, const std::string&) { portReported = true; });
     led->SetComPort(port.get());
     try {
         led->SetState(lsOn);
@@ -298,7 +299,7 @@ TEST_F(ComLedTest, DestroyingTheBoundPortTurnsTheLedOff)
     EXPECT_EQ(led->ComPort(), nullptr);
     EXPECT_EQ(led->State(), lsOff);
     EXPECT_EQ(log.states, (std::vector<TLedState>{lsOn, lsOff, lsOff})); // closed, then unbound
-    led->SetState(lsOn); // no port any more
+    led->SetState(lsOn);                                                 // no port any more
     EXPECT_EQ(led->State(), lsOn);
 }
 
@@ -383,10 +384,10 @@ TEST_F(ComLedTest, PaintsTheBuiltInGlyphCentredWithItsBackgroundTransparent)
 {
     QImage image = Render(*led);
     ASSERT_EQ(led->GlyphOff().size(), QSize(15, 15));
-    EXPECT_EQ(image.pixel(12, 12), kMaroon);          // the lamp's middle, drawn at (5, 5)
-    EXPECT_EQ(image.pixel(5, 19), kBackdrop.rgb());    // the glyph's olive corner
-    EXPECT_EQ(image.pixel(4, 12), kBackdrop.rgb());    // left of the glyph
-    EXPECT_EQ(image.pixel(12, 20), kBackdrop.rgb());   // below it
+    EXPECT_EQ(image.pixel(12, 12), kMaroon);         // the lamp's middle, drawn at (5, 5)
+    EXPECT_EQ(image.pixel(5, 19), kBackdrop.rgb());  // the glyph's olive corner
+    EXPECT_EQ(image.pixel(4, 12), kBackdrop.rgb());  // left of the glyph
+    EXPECT_EQ(image.pixel(12, 20), kBackdrop.rgb()); // below it
     led->SetState(lsOn);
     image = Render(*led);
     EXPECT_EQ(image.pixel(12, 12), kRed);
@@ -412,7 +413,7 @@ TEST_F(ComLedTest, AnLedDisabledDrawsItsOffGlyphCentredByItsOwnSize)
     EXPECT_EQ(Render(*led).pixel(2, 2), qRgb(0, 255, 0));
     led->setEnabled(false);
     const QImage image = Render(*led);
-    EXPECT_EQ(image.pixel(7, 7), qRgb(0, 0, 0));  // the off glyph's corner: (25 - 11) / 2 = 7
+    EXPECT_EQ(image.pixel(7, 7), qRgb(0, 0, 0)); // the off glyph's corner: (25 - 11) / 2 = 7
     EXPECT_EQ(image.pixel(12, 12), qRgb(255, 0, 0));
     EXPECT_EQ(image.pixel(6, 7), kBackdrop.rgb());
     EXPECT_EQ(image.pixel(7, 17), kBackdrop.rgb()); // the bottom-left pixel is transparent

@@ -41,13 +41,20 @@ protected:
 
 TEST(StringsTest, IndexOfTextMatchesWholeTextsIgnoringAsciiCaseOnly)
 {
-    const TStringList list({"None", "Odd", "\xC8" "ek", "Odd"});
-    EXPECT_EQ(list.IndexOfText("odd"), 1);       // the first of two equal items
+    const TStringList list({"None", "Odd",
+                            "\xC8"
+                            "ek",
+                            "Odd"});
+    EXPECT_EQ(list.IndexOfText("odd"), 1); // the first of two equal items
     EXPECT_EQ(list.IndexOfText("NONE"), 0);
-    EXPECT_EQ(list.IndexOfText("Non"), -1);      // no prefix match
-    EXPECT_EQ(list.IndexOfText("None "), -1);    // no trimming
-    EXPECT_EQ(list.IndexOfText("\xC8" "EK"), 2); // bytes beyond ASCII compare exactly
-    EXPECT_EQ(list.IndexOfText("\xE8" "ek"), -1);
+    EXPECT_EQ(list.IndexOfText("Non"), -1);   // no prefix match
+    EXPECT_EQ(list.IndexOfText("None "), -1); // no trimming
+    EXPECT_EQ(list.IndexOfText("\xC8"
+                               "EK"),
+              2); // bytes beyond ASCII compare exactly
+    EXPECT_EQ(list.IndexOfText("\xE8"
+                               "ek"),
+              -1);
     EXPECT_EQ(TStringList().IndexOfText(""), -1);
 }
 

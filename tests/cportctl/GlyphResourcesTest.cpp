@@ -34,10 +34,7 @@ int BitsPerPixel(const QString& path)
     return static_cast<std::uint8_t>(header[28]) | static_cast<std::uint8_t>(header[29]) << 8;
 }
 
-QImage Load(const std::string& name)
-{
-    return LoadGlyphResource(name.c_str());
-}
+QImage Load(const std::string& name) { return LoadGlyphResource(name.c_str()); }
 
 struct LampLook {
     const char* name;
@@ -121,7 +118,7 @@ TEST(GlyphResourcesTest, TheWindowsPairIsAGreenOkDiscAndAPlainRedDisc)
     int text = 0;
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 20; ++x) {
-            if (std::hypot(x - 9.5, y - 9.5) > 8) continue; // inside the outline only
+            if (std::hypot(x - 9.5, y - 9.5) > 8) continue;               // inside the outline only
             EXPECT_EQ(off.pixel(x, y), qRgb(255, 0, 0)) << x << "," << y; // plain
             const QRgb pixel = on.pixel(x, y);
             EXPECT_TRUE(pixel == qRgb(0, 255, 0) || pixel == kBlack) << x << "," << y;

@@ -15,14 +15,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::uint8_t> Replayed(IByteSource& replay, std::size_t maxRuns, std::vector<std::chrono::microseconds>* times = nullptr)
+std::vector<std::uint8_t> Replayed(IByteSource& replay, std::size_t maxRuns,
+                                   std::vector<std::chrono::microseconds>* times = nullptr)
 {
     std::vector<std::uint8_t> bytes;
     TimedBytes run;
     for (std::size_t i = 0; i < maxRuns && replay.Next(run); ++i) {
         bytes.insert(bytes.end(), run.Bytes.begin(), run.Bytes.end());
-        if (times)
-            times->push_back(run.At);
+        if (times) times->push_back(run.At);
     }
     return bytes;
 }
@@ -41,8 +41,7 @@ TEST(CaptureReplay, ASingleReplayGivesTheFileBytesInPacketRunsHalfASecondApart)
     std::vector<std::chrono::microseconds> times;
     EXPECT_EQ(Replayed(replay, 1000, &times), capture);
     ASSERT_EQ(times.size(), 37u);
-    for (std::size_t i = 0; i < times.size(); ++i)
-        EXPECT_EQ(times[i], i * 500ms);
+    for (std::size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], i * 500ms);
     TimedBytes run;
     EXPECT_FALSE(replay.Next(run)) << "a single replay ends";
     EXPECT_FALSE(replay.Endless());
@@ -55,8 +54,7 @@ TEST(CaptureReplay, ALoopStartsOverWithTimeRunningOn)
     std::vector<std::chrono::microseconds> times;
     const auto bytes = Replayed(replay, 6, &times);
     std::vector<std::uint8_t> expected;
-    for (int i = 0; i < 3; ++i)
-        expected.insert(expected.end(), capture.begin(), capture.end());
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), capture.begin(), capture.end());
     EXPECT_EQ(bytes, expected);
     EXPECT_EQ(times.back(), 2500ms);
     EXPECT_TRUE(replay.Endless());

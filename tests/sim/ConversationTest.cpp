@@ -20,8 +20,7 @@ std::vector<Exchange> Talk(std::uint64_t seed, int exchanges, std::chrono::secon
     Conversation conversation(seed, startTimeOfDay);
     std::vector<Exchange> out;
     out.reserve(static_cast<std::size_t>(exchanges));
-    for (int i = 0; i < exchanges; ++i)
-        out.push_back(conversation.NextExchange());
+    for (int i = 0; i < exchanges; ++i) out.push_back(conversation.NextExchange());
     return out;
 }
 
@@ -32,8 +31,7 @@ std::vector<double> AnswersFor(const std::vector<Exchange>& talk, std::uint8_t i
 {
     std::vector<double> values;
     for (const Exchange& e : talk)
-        if (e.Answer.DataId == id)
-            values.push_back(Decoded(e.Answer));
+        if (e.Answer.DataId == id) values.push_back(Decoded(e.Answer));
     return values;
 }
 
@@ -43,7 +41,7 @@ TEST(Fixed88, RoundsToTheNearest256thAndSaturates)
     EXPECT_EQ(ToFixed88(-5.25, true), 0xFAC0);
     EXPECT_EQ(ToFixed88(-0.001, true), 0x0000);
     EXPECT_EQ(ToFixed88(45.501, false), 0x2D80);
-    EXPECT_EQ(ToFixed88(-1.0, false), 0x0000);     // unsigned saturates at 0
+    EXPECT_EQ(ToFixed88(-1.0, false), 0x0000); // unsigned saturates at 0
     EXPECT_EQ(ToFixed88(300.0, false), 0xFFFF);
     EXPECT_EQ(ToFixed88(-200.0, true), 0x8000);
     EXPECT_EQ(ToFixed88(200.0, true), 0x7FFF);
@@ -132,7 +130,7 @@ TEST(Conversation, ValuesStayPlausibleAndChangeSlowly)
         double Low, High, MaxStep; // MaxStep: largest change between two readings of the ID
     };
     const Range ranges[] = {
-        {24, 12, 26, 0.1}, {16, 16, 23, 7}, {25, 5, 90, 30}, {26, 25, 70, 8},
+        {24, 12, 26, 0.1},  {16, 16, 23, 7}, {25, 5, 90, 30},     {26, 25, 70, 8},
         {27, -25, 25, 0.5}, {28, 5, 90, 30}, {18, 1.0, 2.5, 0.2}, {17, 0, 100, 100},
     };
     double coldest = 100;
@@ -145,9 +143,9 @@ TEST(Conversation, ValuesStayPlausibleAndChangeSlowly)
             EXPECT_GE(*low, r.Low) << "seed " << seed << ", data ID " << int(r.Id);
             EXPECT_LE(*high, r.High) << "seed " << seed << ", data ID " << int(r.Id);
             for (std::size_t i = 1; i < values.size(); ++i)
-                ASSERT_LE(std::abs(values[i] - values[i - 1]), r.MaxStep) << "seed " << seed << ", data ID " << int(r.Id);
-            if (r.Id == 27)
-                coldest = std::min(coldest, *low);
+                ASSERT_LE(std::abs(values[i] - values[i - 1]), r.MaxStep)
+                    << "seed " << seed << ", data ID " << int(r.Id);
+            if (r.Id == 27) coldest = std::min(coldest, *low);
         }
         for (const double setpoint : AnswersFor(talk, 1))
             ASSERT_TRUE(setpoint == 10.0 || (setpoint >= 25 && setpoint <= 75)) << setpoint;
@@ -166,8 +164,7 @@ TEST(Conversation, BurnerCyclesSwitchTheFlameBit)
         int flameChanges = 0, hotWaterRuns = 0, heatingRuns = 0;
         int lastStatus = -1;
         for (const Exchange& e : Talk(seed, 8 * kHour, 6h)) {
-            if (e.Answer.DataId != 0)
-                continue;
+            if (e.Answer.DataId != 0) continue;
             const int status = e.Answer.ValueLow;
             const bool chEnabled = e.Answer.ValueHigh & 0x01;
             EXPECT_EQ(status & ~0x0E, 0) << "only CH, hot water and flame are ever set";

@@ -29,8 +29,7 @@ constexpr auto kPatience = 20s; // deadline for things that take milliseconds
 std::vector<std::uint8_t> TestCapture()
 {
     auto bytes = ConversationBytes(5, 400 * kPacketSize);
-    for (int b = 0; b < 256; ++b)
-        bytes.push_back(static_cast<std::uint8_t>(b));
+    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<std::uint8_t>(b));
     return bytes;
 }
 
@@ -135,8 +134,7 @@ TEST(RelaySimulator, ASingleReplayFinishesOnlyOnceItsLastByteIsRead)
     std::atomic<DeviceReader*> reader{nullptr};
     std::atomic<int> waitingAtFinish{-1};
     sim->SetOnStateChange([&](RelaySimulator*, RelayState state) {
-        if (state == RelayState::Finished)
-            waitingAtFinish = reader.load()->Waiting();
+        if (state == RelayState::Finished) waitingAtFinish = reader.load()->Waiting();
     });
     sim->Start();
     DeviceReader device(sim->DevicePath());
@@ -174,7 +172,8 @@ TEST(RelaySimulator, SendingPausesWhileNoProgramHasTheDeviceAndCarriesOnAfter)
     sim->Stop();
 
     std::lock_guard lock(mutex);
-    const auto paused = std::find_if(changes.begin(), changes.end(), [](auto& c) { return c.first == RelayState::Paused; });
+    const auto paused =
+        std::find_if(changes.begin(), changes.end(), [](auto& c) { return c.first == RelayState::Paused; });
     ASSERT_NE(paused, changes.end());
     ASSERT_NE(paused + 1, changes.end());
     EXPECT_EQ(paused[1].first, RelayState::Sending);

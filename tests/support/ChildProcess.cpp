@@ -34,8 +34,7 @@ bool Readable(int fd, Clock::time_point deadline)
 // Where a standard stream of the child goes: a pipe (empty name), the test's own stream ("-") or a file.
 void Redirect(posix_spawn_file_actions_t& actions, int stream, const std::string& file, int pipeEnd)
 {
-    if (file.empty())
-        posix_spawn_file_actions_adddup2(&actions, pipeEnd, stream);
+    if (file.empty()) posix_spawn_file_actions_adddup2(&actions, pipeEnd, stream);
     else if (file != "-")
         posix_spawn_file_actions_addopen(&actions, stream, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 }

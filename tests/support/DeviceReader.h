@@ -36,8 +36,7 @@ public:
     int Fd() const { return m_fd; }
     void Close()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
     }
 
@@ -48,15 +47,13 @@ public:
         std::size_t got = 0;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (got < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd p{m_fd, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                break;
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
             const ssize_t n = ::read(m_fd, bytes.data() + got, count - got);
-            if (n > 0)
-                got += static_cast<std::size_t>(n);
-            else if (n == 0 || errno != EAGAIN)
-                break; // hung up
+            if (n > 0) got += static_cast<std::size_t>(n);
+            else if (n == 0 || errno != EAGAIN) break; // hung up
         }
         bytes.resize(got);
         return bytes;

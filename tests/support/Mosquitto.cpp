@@ -76,13 +76,18 @@ MosquittoBroker::MosquittoBroker(BrokerOptions options) : m_port(FreeLoopbackPor
 {
     // Started by root, the broker would drop to its own user, who may not enter the folder.
     const passwd* me = ::getpwuid(::geteuid());
-    std::string config = "listener " + std::to_string(m_port) + " 127.0.0.1\npersistence false\n"
-                         "user " + std::string(me != nullptr ? me->pw_name : "root") + "\n"
-                         "log_dest file " + m_dir / "broker.log" + "\nlog_type all\n";
+    std::string config = "listener " + std::to_string(m_port) +
+                         " 127.0.0.1\npersistence false\n"
+                         "user " +
+                         std::string(me != nullptr ? me->pw_name : "root") +
+                         "\n"
+                         "log_dest file " +
+                         m_dir / "broker.log" + "\nlog_type all\n";
     if (options.User.empty()) {
         config += "allow_anonymous true\n";
     } else {
-        ChildProcess passwd(Program("mosquitto_passwd"), {"-c", "-b", m_dir / "passwords", options.User, options.Password},
+        ChildProcess passwd(Program("mosquitto_passwd"),
+                            {"-c", "-b", m_dir / "passwords", options.User, options.Password},
                             {"/dev/null", "-", "-", false});
         if (passwd.Wait() != 0) throw std::runtime_error("mosquitto_passwd failed");
         config += "allow_anonymous false\npassword_file " + m_dir / "passwords" + "\n";
@@ -97,10 +102,12 @@ std::string MosquittoBroker::Log() const { return ReadFile(m_dir / "broker.log")
 
 void MosquittoBroker::Start()
 {
-    m_process = std::make_unique<ChildProcess>(Program("mosquitto"), std::vector<std::string>{"-c", m_dir / "mosquitto.conf"},
-                                               ChildOptions{"/dev/null", m_dir / "broker.out", m_dir / "broker.err", false});
+    m_process =
+        std::make_unique<ChildProcess>(Program("mosquitto"), std::vector<std::string>{"-c", m_dir / "mosquitto.conf"},
+                                       ChildOptions{"/dev/null", m_dir / "broker.out", m_dir / "broker.err", false});
     bool ended = false;
-    if (!Eventually([&] { return Accepts(m_port) || (ended = m_process->Wait(std::chrono::milliseconds(0)) != -1); }) || ended)
+    if (!Eventually([&] { return Accepts(m_port) || (ended = m_process->Wait(std::chrono::milliseconds(0)) != -1); }) ||
+        ended)
         throw std::runtime_error("the broker did not start: " + ReadFile(m_dir / "broker.err"));
 }
 
@@ -125,15 +132,14 @@ std::map<std::string, std::string> RetainedMessages(int port, const std::string&
     };
     Client client(port, &read);
     if (client.Mosq == nullptr) throw fail("no connection");
-    mosquitto_subscribe_callback_set(client.Mosq, [](mosquitto*, void* self, int, int, const int*) {
-        static_cast<Read*>(self)->Subscribed = true;
-    });
+    mosquitto_subscribe_callback_set(
+        client.Mosq, [](mosquitto*, void* self, int, int, const int*) { static_cast<Read*>(self)->Subscribed = true; });
     mosquitto_message_callback_set(client.Mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
         Read& r = *static_cast<Read*>(self);
-        if (r.Probe == m->topic)
-            r.ProbeBack = true;
+        if (r.Probe == m->topic) r.ProbeBack = true;
         else if (m->retain)
-            r.Retained[m->topic] = std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen));
+            r.Retained[m->topic] =
+                std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen));
     });
     const char* const topics[] = {filter.c_str(), read.Probe.c_str()};
     if (mosquitto_subscribe_multiple(client.Mosq, nullptr, 2, const_cast<char* const*>(topics), 1, 0, nullptr) !=
@@ -176,12 +182,13 @@ Subscription::Subscription(int port, const std::string& filter) : m_state(std::m
     mosquitto_message_callback_set(s.Mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
         State& state = *static_cast<State*>(self);
         std::lock_guard lock(state.Mutex);
-        state.Received[m->topic].emplace_back(std::chrono::steady_clock::now(),
-                                              std::string(static_cast<const char*>(m->payload),
-                                                          static_cast<std::size_t>(m->payloadlen)));
+        state.Received[m->topic].emplace_back(
+            std::chrono::steady_clock::now(),
+            std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)));
     });
     mosquitto_reconnect_delay_set(s.Mosq, 1, 1, false);
-    if (mosquitto_connect(s.Mosq, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS || mosquitto_loop_start(s.Mosq) != MOSQ_ERR_SUCCESS)
+    if (mosquitto_connect(s.Mosq, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
+        mosquitto_loop_start(s.Mosq) != MOSQ_ERR_SUCCESS)
         throw std::runtime_error("cannot subscribe at port " + std::to_string(port));
 }
 
@@ -203,7 +210,8 @@ bool Subscription::WaitFor(const std::string& topic, const std::string& payload,
         patience);
 }
 
-std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> Subscription::History(const std::string& topic)
+std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>>
+Subscription::History(const std::string& topic)
 {
     std::lock_guard lock(m_state->Mutex);
     return m_state->Received[topic];

@@ -19,7 +19,7 @@
 namespace varmio::test {
 
 struct BrokerOptions {
-    std::string User;     // with a password: clients must log in as this user
+    std::string User; // with a password: clients must log in as this user
     std::string Password;
 };
 

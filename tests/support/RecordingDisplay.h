@@ -24,7 +24,10 @@ public:
         if (m_keepText) boxes[box] = std::string(text);
     }
     bool IsChecked(StatusList list, int item) const override { return checks.at(Index(list)).at(Item(item)); }
-    void SetChecked(StatusList list, int item, bool checked) override { checks.at(Index(list)).at(Item(item)) = checked; }
+    void SetChecked(StatusList list, int item, bool checked) override
+    {
+        checks.at(Index(list)).at(Item(item)) = checked;
+    }
     void AppendRawLog(std::string_view line) override
     {
         ++rawLines;

@@ -23,7 +23,8 @@ nlohmann::ordered_json FieldValue(const DecodedField& field)
         nlohmann::ordered_json bits = nlohmann::ordered_json::object();
         for (int bit = 0; bit < 8; ++bit) {
             const bool set = ((field.Value >> bit) & 1) != 0;
-            const FlagBit* named = field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
+            const FlagBit* named =
+                field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
             if (named != nullptr && !named->Key.empty()) bits[std::string(named->Key)] = set;
             else if (set) bits["bit" + std::to_string(bit)] = true; // a reserved bit only when set
         }
@@ -72,9 +73,10 @@ nlohmann::ordered_json FrameJson(const Frame& frame, std::string_view time)
     case Direction::Unknown: out["direction"] = nullptr; break;
     }
     out["id"] = frame.DataId;
-    out["name"] = decoded.Info != nullptr ? nlohmann::ordered_json(std::string(decoded.Info->Name)) : nlohmann::ordered_json();
-    out["description"] =
-        decoded.Info != nullptr ? nlohmann::ordered_json(std::string(decoded.Info->Description)) : nlohmann::ordered_json();
+    out["name"] =
+        decoded.Info != nullptr ? nlohmann::ordered_json(std::string(decoded.Info->Name)) : nlohmann::ordered_json();
+    out["description"] = decoded.Info != nullptr ? nlohmann::ordered_json(std::string(decoded.Info->Description))
+                                                 : nlohmann::ordered_json();
 
     nlohmann::ordered_json fields = nlohmann::ordered_json::object();
     nlohmann::ordered_json units = nlohmann::ordered_json::object();

@@ -52,10 +52,8 @@ StdoutEcho::~StdoutEcho()
         m_shared->queue.clear();
     }
     m_shared->wake.notify_one();
-    if (finished)
-        m_writer.join();
-    else
-        m_writer.detach(); // it keeps the shared state alive for as long as it is stuck
+    if (finished) m_writer.join();
+    else m_writer.detach(); // it keeps the shared state alive for as long as it is stuck
 }
 
 void StdoutEcho::Queue(std::string_view line, bool mayDrop)
@@ -125,8 +123,7 @@ void StdoutEcho::Write(const std::shared_ptr<Shared>& shared, int fd)
         int error = 0;
         while (!rest.empty() && error == 0) {
             const ssize_t written = ::write(fd, rest.data(), rest.size());
-            if (written > 0)
-                rest.remove_prefix(static_cast<std::size_t>(written));
+            if (written > 0) rest.remove_prefix(static_cast<std::size_t>(written));
             else if (written == 0 || errno != EINTR) // interrupted: simply written again
                 error = written == 0 ? EIO : errno;
         }

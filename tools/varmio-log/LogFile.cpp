@@ -75,10 +75,8 @@ struct Opening {
             const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (append ? O_APPEND : 0);
             // Created only when it is not there: an existing file is opened as it is, truncated later.
             fd = ::open(real.c_str(), flags | O_CREAT | O_EXCL, 0666);
-            if (fd >= 0)
-                created = true;
-            else if (errno == EEXIST)
-                fd = ::open(real.c_str(), flags);
+            if (fd >= 0) created = true;
+            else if (errno == EEXIST) fd = ::open(real.c_str(), flags);
             if (fd < 0) throw FileError(CreateMessage(path, errno));
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         }
@@ -124,8 +122,7 @@ void CheckClashes(const std::vector<Opening*>& outputs, const std::vector<InputF
 } // namespace
 
 LogFile::LogFile(std::string name, int fd, bool owned, bool regular, std::size_t complete, bool fresh)
-    : m_name(std::move(name)), m_fd(fd), m_owned(owned), m_regular(regular), m_fresh(fresh),
-      m_complete(complete)
+    : m_name(std::move(name)), m_fd(fd), m_owned(owned), m_regular(regular), m_fresh(fresh), m_complete(complete)
 {
 }
 

@@ -65,9 +65,9 @@ private:
 
 // What the command line asks for. A path "-" is standard output.
 struct OutputRequest {
-    std::string RecordsPath; // empty: no record log file
-    std::string RawPath;     // empty: no raw log file
-    bool Append = false;     // continue existing files instead of replacing them
+    std::string RecordsPath;   // empty: no record log file
+    std::string RawPath;       // empty: no raw log file
+    bool Append = false;       // continue existing files instead of replacing them
     bool EchoToStdout = false; // standard output shows the record lines as well
 };
 

@@ -28,16 +28,9 @@ std::string TimestampProblem(std::string_view text)
 }
 
 LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles files, LineSink* echo, Clock clock)
-    : m_all(options.All),
-      m_fixedTime(options.Timestamp.has_value()),
-      m_regional(std::move(regional)),
-      m_clock(std::move(clock)),
-      m_records(std::move(files.Records)),
-      m_raw(std::move(files.Raw)),
-      m_echo(echo),
-      m_output(options.Output),
-      m_keepDecoded(options.KeepDecodedLines),
-      m_monitor(*this, m_regional)
+    : m_all(options.All), m_fixedTime(options.Timestamp.has_value()), m_regional(std::move(regional)),
+      m_clock(std::move(clock)), m_records(std::move(files.Records)), m_raw(std::move(files.Raw)), m_echo(echo),
+      m_output(options.Output), m_keepDecoded(options.KeepDecodedLines), m_monitor(*this, m_regional)
 {
     if (m_fixedTime) {
         m_dateTimeText = *options.Timestamp;
@@ -54,10 +47,8 @@ LogSession::LogSession(const LogOptions& options, Regional regional, LogFiles fi
     // After the monitor's own work on the frame: its raw and record lines are in the files first.
     m_monitor.SetOnFrame([this](const Frame& frame) { OnFrame(frame); });
     if (m_echo == nullptr) return;
-    if (m_output == OutputFormat::Records)
-        m_echo->Line(CsvHeader);
-    else
-        m_echoDecoded = true;
+    if (m_output == OutputFormat::Records) m_echo->Line(CsvHeader);
+    else m_echoDecoded = true;
 }
 
 void LogSession::OnFrame(const Frame& frame)

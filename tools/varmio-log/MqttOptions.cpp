@@ -16,12 +16,14 @@ void AddMqttOptions(CLI::App& app, MqttSettings& settings)
     app.add_option("--mqtt-prefix", settings.Prefix, "Topic prefix of the values and of PREFIX/status (default varmio)")
         ->option_text("PREFIX")
         ->needs(mqtt);
-    auto* user = app.add_option("--mqtt-user", settings.User, "Log in to the broker as NAME")->option_text("NAME")->needs(mqtt);
+    auto* user =
+        app.add_option("--mqtt-user", settings.User, "Log in to the broker as NAME")->option_text("NAME")->needs(mqtt);
     app.add_option("--mqtt-password-file", settings.PasswordFile,
                    "Read the broker password from the first line of FILE (never given on the command line)")
         ->option_text("FILE")
         ->needs(user);
-    auto* tls = app.add_flag("--mqtt-tls", settings.Tls, "Talk to the broker over TLS, verifying its certificate")->needs(mqtt);
+    auto* tls =
+        app.add_flag("--mqtt-tls", settings.Tls, "Talk to the broker over TLS, verifying its certificate")->needs(mqtt);
     app.add_option("--mqtt-cafile", settings.CaFile,
                    "Verify the broker's certificate with the CA certificate(s) in FILE (PEM) instead of the system's")
         ->option_text("FILE")
@@ -35,7 +37,8 @@ std::optional<mqtt::PublisherOptions> PublisherOptionsOf(const MqttSettings& set
     const std::optional<mqtt::BrokerAddress> address = mqtt::ParseBrokerAddress(settings.Address, &problem);
     if (!address) throw MqttUsageError("--mqtt: " + problem);
     if (settings.Prefix.empty() || settings.Prefix.find_first_of("+#") != std::string::npos)
-        throw MqttUsageError("--mqtt-prefix: \"" + settings.Prefix + "\" is not a topic prefix (empty, or with + or #)");
+        throw MqttUsageError("--mqtt-prefix: \"" + settings.Prefix +
+                             "\" is not a topic prefix (empty, or with + or #)");
 
     mqtt::PublisherOptions options;
     options.Host = address->Host;

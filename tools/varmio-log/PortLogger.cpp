@@ -73,17 +73,16 @@ void PortLogger::Run(LogSession& session)
     m_session = &session;
     // The port's own failures (the device gone, the event thread ended) arrive as exceptions for the
     // application's handler, posted to this loop.
-    auto previous = cport::SetApplicationExceptionHandler(
-        [this](cport::TObject*, const std::exception& e) {
-            std::exception_ptr error = std::current_exception();
-            Fail(error ? error : std::make_exception_ptr(std::runtime_error(e.what())));
-        });
+    auto previous = cport::SetApplicationExceptionHandler([this](cport::TObject*, const std::exception& e) {
+        std::exception_ptr error = std::current_exception();
+        Fail(error ? error : std::make_exception_ptr(std::runtime_error(e.what())));
+    });
     struct Restore {
         cport::TApplicationExceptionHandler handler;
         ~Restore() { cport::SetApplicationExceptionHandler(std::move(handler)); }
     } restore{std::move(previous)};
 
-    ReadWaiting(false); // bytes that came before Run
+    ReadWaiting(false);                                            // bytes that came before Run
     if (m_loop.Run() == kStopped && !m_failure) ReadWaiting(true); // what came in up to the stop
     m_session = nullptr;
     try {

@@ -35,8 +35,7 @@ int StopSignals::Take()
     }
 }
 
-StopSignalWatch::StopSignalWatch(StopSignals& signals, std::function<void()> onStop)
-    : m_wake(::eventfd(0, EFD_CLOEXEC))
+StopSignalWatch::StopSignalWatch(StopSignals& signals, std::function<void()> onStop) : m_wake(::eventfd(0, EFD_CLOEXEC))
 {
     if (m_wake < 0) throw std::system_error(errno, std::generic_category(), "cannot make an event");
     m_thread = std::jthread([this, &signals, onStop = std::move(onStop)] {

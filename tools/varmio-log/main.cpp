@@ -67,7 +67,7 @@ struct Settings {
     bool Quiet = false;
     bool Reconnect = false;
     std::optional<varmio::mqtt::PublisherOptions> Publishing; // --mqtt
-    std::string ChartPath; // --chart: empty for none
+    std::string ChartPath;                                    // --chart: empty for none
 };
 
 // Why the chart cannot go to the path --chart gives, empty when it can: it must not take the place
@@ -173,21 +173,21 @@ int LogReplay(const Settings& settings, StopSignals& signals)
 {
     // The input first, so that an unreadable one leaves existing output files alone.
     FileSource source(settings.Replay);
-    return Log(settings, {{"the input (" + source.Name() + ")", source.Info()}}, signals, [&](LogSession& session,
-                                                                                             StdoutEcho* echo) {
-        std::array<std::uint8_t, 64 * 1024> buffer;
-        pollfd waits[2] = {{source.Fd(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
-        for (;;) {
-            // Decoded lines are never dropped: the replay keeps the pace of standard output's reader.
-            if (echo != nullptr && settings.Log.KeepDecodedLines) echo->WaitForRoom(signals.Fd());
-            if (::poll(waits, 2, -1) < 0 && errno != EINTR) throw SourceError(std::strerror(errno));
-            if ((waits[1].revents & POLLIN) != 0 && signals.Take() != 0) return;
-            if (waits[0].revents == 0) continue;
-            const std::size_t got = source.Read(buffer);
-            if (got == 0) return;
-            session.Feed(std::span(buffer.data(), got));
-        }
-    });
+    return Log(settings, {{"the input (" + source.Name() + ")", source.Info()}}, signals,
+               [&](LogSession& session, StdoutEcho* echo) {
+                   std::array<std::uint8_t, 64 * 1024> buffer;
+                   pollfd waits[2] = {{source.Fd(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
+                   for (;;) {
+                       // Decoded lines are never dropped: the replay keeps the pace of standard output's reader.
+                       if (echo != nullptr && settings.Log.KeepDecodedLines) echo->WaitForRoom(signals.Fd());
+                       if (::poll(waits, 2, -1) < 0 && errno != EINTR) throw SourceError(std::strerror(errno));
+                       if ((waits[1].revents & POLLIN) != 0 && signals.Take() != 0) return;
+                       if (waits[0].revents == 0) continue;
+                       const std::size_t got = source.Read(buffer);
+                       if (got == 0) return;
+                       session.Feed(std::span(buffer.data(), got));
+                   }
+               });
 }
 
 // Waits `delay` for a stop signal; false when one came.
@@ -276,18 +276,17 @@ int main(int argc, char** argv)
     std::string timestamp;
 
     // Where the bytes come from.
-    auto* replayOption =
-        app.add_option("--replay", settings.Replay,
-                       "Feed every byte of FILE to the monitor, in order (\"-\": standard input)")
-            ->option_text("FILE");
+    auto* replayOption = app.add_option("--replay", settings.Replay,
+                                        "Feed every byte of FILE to the monitor, in order (\"-\": standard input)")
+                             ->option_text("FILE");
     auto* portOption =
         app.add_option("--port", settings.Port,
                        "Log the serial port NAME (\"ttyUSB0\" under /dev, or a path; socket://HOST:PORT for a "
                        "raw TCP serial bridge, rfc2217://HOST:PORT for one that takes line settings) with the "
                        "monitor's line settings until Ctrl-C")
             ->option_text("NAME");
-    auto* demoOption = app.add_flag(
-        "--demo", settings.Demo, "Log the built-in demo relay (a simulated thermostat and boiler) until Ctrl-C");
+    auto* demoOption = app.add_flag("--demo", settings.Demo,
+                                    "Log the built-in demo relay (a simulated thermostat and boiler) until Ctrl-C");
     app.add_option("--baud", baud, "Line speed of the port in bits per second (default 19200)")
         ->option_text("RATE")
         ->excludes(replayOption);
@@ -312,8 +311,8 @@ int main(int argc, char** argv)
         app.add_flag("--quiet", settings.Quiet, "Do not show the record lines and the summary on standard output");
     bool decode = false;
     bool json = false;
-    auto* decodeOption = app.add_flag(
-        "--decode", decode, "Show every frame decoded, one readable line each, instead of the record lines");
+    auto* decodeOption = app.add_flag("--decode", decode,
+                                      "Show every frame decoded, one readable line each, instead of the record lines");
     auto* jsonOption = app.add_flag("--json", json,
                                     "Show every frame decoded as one JSON object per line (JSON Lines) instead of "
                                     "the record lines; the summary goes to standard error");
@@ -321,10 +320,11 @@ int main(int argc, char** argv)
     jsonOption->excludes(quietOption);
     CLI::Option* chartOption = nullptr;
 #ifdef VARMIO_LOG_CHART
-    chartOption = app.add_option("--chart", settings.ChartPath,
-                   "When the logging ends, draw the chart of the values over the run into the PNG picture FILE "
-                   "(no display needed)")
-        ->option_text("FILE");
+    chartOption =
+        app.add_option("--chart", settings.ChartPath,
+                       "When the logging ends, draw the chart of the values over the run into the PNG picture FILE "
+                       "(no display needed)")
+            ->option_text("FILE");
 #endif
 
     // What the lines say.
@@ -352,8 +352,7 @@ int main(int argc, char** argv)
     }
     if (app.count("--replay") + app.count("--port") + app.count("--demo") == 0)
         return Fail("one of --replay, --port and --demo is required (see --help)", kExitUsage);
-    if (std::string problem;
-        cport::IsNetPortName(settings.Port) && !cport::ParseNetPortName(settings.Port, &problem))
+    if (std::string problem; cport::IsNetPortName(settings.Port) && !cport::ParseNetPortName(settings.Port, &problem))
         return Fail("--port: " + problem, kExitUsage);
     if (app.count("--timestamp") > 0) {
         if (const std::string problem = varmio::logger::TimestampProblem(timestamp); !problem.empty())

@@ -37,8 +37,7 @@ std::atomic<varmio::relaysim::RelaySimulator*> g_simulator{nullptr};
 extern "C" void OnSignal(int)
 {
     g_stopRequested = true;
-    if (auto* simulator = g_simulator.load())
-        simulator->RequestStop();
+    if (auto* simulator = g_simulator.load()) simulator->RequestStop();
 }
 
 // Installed before the link is made, so that no stop signal can end the program with the link left
@@ -48,8 +47,7 @@ void HandleStopSignals()
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
 } // namespace
@@ -70,8 +68,7 @@ int main(int argc, char** argv)
     bool forceLink = false;
     std::uint16_t tcpPort = 0;
     std::uint64_t seed = std::random_device{}();
-    auto* replayOption = app.add_option("--replay", replay, "Replay this capture of relay packets")
-                             ->type_name("FILE");
+    auto* replayOption = app.add_option("--replay", replay, "Replay this capture of relay packets")->type_name("FILE");
     app.add_flag("--loop", loop, "Replay the capture over and over")->needs(replayOption);
     auto* speedOption =
         app.add_option("--speed", speed, "Pace at this many times the bus's pace (default 1)")
@@ -107,14 +104,12 @@ int main(int argc, char** argv)
 
     try {
         rs::RelayOptions options;
-        if (replayOption->count() > 0)
-            options.ReplayFile = replay;
+        if (replayOption->count() > 0) options.ReplayFile = replay;
         options.Loop = loop;
         options.Speed = unpaced ? rs::Pacer::kUnpaced : speed;
         options.LinkPath = link;
         options.ForceLink = forceLink;
-        if (app.count("--tcp") > 0)
-            options.TcpPort = tcpPort;
+        if (app.count("--tcp") > 0) options.TcpPort = tcpPort;
         options.Seed = seed;
         options.StartTimeOfDay = rs::LocalTimeOfDay();
         HandleStopSignals();
@@ -123,8 +118,7 @@ int main(int argc, char** argv)
         struct Unpublish {
             ~Unpublish() { g_simulator = nullptr; }
         } unpublish; // before the simulator goes, however Run() ends
-        if (g_stopRequested)
-            simulator.RequestStop();
+        if (g_stopRequested) simulator.RequestStop();
         std::cout << simulator.DevicePath() << std::endl;
         simulator.Run();
         return 0; // a finished replay, or stopped by a signal

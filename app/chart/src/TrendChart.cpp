@@ -61,7 +61,7 @@ struct TrendChart::Curve {
     bool Visible = true;
     QColor Colour;
     std::vector<QLineSeries*> Segments; // a line is cut where nothing is known; one series per piece
-    QAreaSeries* Band = nullptr;         // states: the band, drawn from Segments[0] down to Base
+    QAreaSeries* Band = nullptr;        // states: the band, drawn from Segments[0] down to Base
     QLineSeries* Base = nullptr;
     int BandIndex = 0;
 };
@@ -161,9 +161,8 @@ void TrendChart::AddCurve(std::size_t series)
     }
     QAbstractSeries* shown = curve->Band != nullptr ? static_cast<QAbstractSeries*>(curve->Band) : line;
     for (QLegendMarker* marker : chart->legend()->markers(shown)) {
-        connect(marker, &QLegendMarker::clicked, this, [this, series] {
-            SetSeriesVisible(series, !SeriesVisible(series));
-        });
+        connect(marker, &QLegendMarker::clicked, this,
+                [this, series] { SetSeriesVisible(series, !SeriesVisible(series)); });
     }
     const bool visible = curve->Visible;
     m_curves[series] = std::move(curve);
@@ -302,7 +301,8 @@ QString TrendChart::ValueText(std::size_t series, const TrendValue& value) const
 {
     const TrendSeriesSpec& spec = m_store.Spec(series);
     if (spec.Kind == TrendKind::State)
-        return value.Min == value.Max ? (value.Max != 0 ? QStringLiteral("ano") : QStringLiteral("ne")) : QStringLiteral("ano/ne");
+        return value.Min == value.Max ? (value.Max != 0 ? QStringLiteral("ano") : QStringLiteral("ne"))
+                                      : QStringLiteral("ano/ne");
     const auto number = [&](double v) {
         if (spec.Divisor == 10.0) return Text(m_regional.FormatTenths(static_cast<std::int32_t>(std::lround(v * 10))));
         QString text = QString::number(v, 'f', spec.Divisor == 1.0 ? 0 : 2);
@@ -382,7 +382,8 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event)
         }
         return;
     }
-    if (chart()->plotArea().contains(chart()->mapFromScene(mapToScene(at)))) emit hoverTextChanged(ValuesText(TimeAt(at)));
+    if (chart()->plotArea().contains(chart()->mapFromScene(mapToScene(at))))
+        emit hoverTextChanged(ValuesText(TimeAt(at)));
     QChartView::mouseMoveEvent(event);
 }
 
@@ -422,8 +423,7 @@ void RenderTrendChartPng(const TrendStore& store, const Regional& regional, cons
         QPainter painter(&image);
         chart.Render(painter, QRectF(QPointF(0, 0), QSizeF(size)));
     }
-    if (!image.save(path, "PNG"))
-        throw std::runtime_error("cannot write the chart to \"" + path.toStdString() + "\"");
+    if (!image.save(path, "PNG")) throw std::runtime_error("cannot write the chart to \"" + path.toStdString() + "\"");
 }
 
 } // namespace varmio

@@ -79,8 +79,10 @@ std::optional<RememberedPort> RecallPort(const std::string& componentName, const
         ApplyMonitorPortSettings(scratch);
         scratch.LoadFromIniSection(*ini);
         // An unknown rate text would load as the component's fallback rate: refused here instead.
-        const std::string rate = ini->ReadString(componentName, "BaudRate", std::string(cport::BaudRateToText(kDesignBaudRate)));
-        if (rate != cport::BaudRateToText(scratch.BaudRate())) throw std::runtime_error("unknown speed \"" + rate + "\"");
+        const std::string rate =
+            ini->ReadString(componentName, "BaudRate", std::string(cport::BaudRateToText(kDesignBaudRate)));
+        if (rate != cport::BaudRateToText(scratch.BaudRate()))
+            throw std::runtime_error("unknown speed \"" + rate + "\"");
         if (scratch.Port().empty()) throw std::runtime_error("empty port name");
         return RememberedPort{scratch.Port(), LineSpeed{scratch.BaudRate(), scratch.CustomBaudRate()}};
     } catch (const std::exception& e) {
@@ -89,10 +91,8 @@ std::optional<RememberedPort> RecallPort(const std::string& componentName, const
 }
 
 PortError::PortError(int code, std::int64_t winError, std::string portName, bool lost)
-    : EComPort(code, winError),
-      m_portName(std::move(portName)),
-      m_reason(winError > 0 ? std::system_category().message(static_cast<int>(winError)) : std::string()),
-      m_lost(lost)
+    : EComPort(code, winError), m_portName(std::move(portName)),
+      m_reason(winError > 0 ? std::system_category().message(static_cast<int>(winError)) : std::string()), m_lost(lost)
 {
 }
 
@@ -100,12 +100,14 @@ std::string PortError::Details() const { return m_reason.empty() ? m_portName : 
 
 void RaisePortErrors(cport::TCustomComPort& port)
 {
-    port.SetOnException([&port](cport::TObject* /*Sender*/, cport::TComExceptions kind, const std::string& /*ComportMessage*/,
-                                std::int64_t winError, const std::string& /*WinMessage*/) {
+    port.SetOnException([&port](cport::TObject* /*Sender*/, cport::TComExceptions kind,
+                                const std::string& /*ComportMessage*/, std::int64_t winError,
+                                const std::string& /*WinMessage*/) {
         // Both end the port's event loop: a wait that fails (reported only once the loop has ended),
         // and a read in a receive handler that finds the device removed (ENODEV, the device layer's
         // word for a hang-up), whose exception ends the loop.
-        const bool lost = port.Connected() && (kind == cport::CE_WaitFailed || (kind == cport::CE_ReadFailed && winError == ENODEV));
+        const bool lost =
+            port.Connected() && (kind == cport::CE_WaitFailed || (kind == cport::CE_ReadFailed && winError == ENODEV));
         throw PortError(cport::ComErrorCode(kind), winError, port.Port(), lost);
     });
 }

@@ -27,13 +27,13 @@ constexpr std::array<StatusField, 12> kStatusFields{{
     {StatusList::Master, 2, "1"}, // Chl Ena
     {StatusList::Master, 3, "1"}, // Ven Komp
     {StatusList::Master, 4, "1"}, // T2Ch Ena
-    {StatusList::Slave, 0, "1"}, // Chyba
-    {StatusList::Slave, 1, "1"}, // Topení On
-    {StatusList::Slave, 2, "1"}, // TUV On
+    {StatusList::Slave, 0, "1"},  // Chyba
+    {StatusList::Slave, 1, "1"},  // Topení On
+    {StatusList::Slave, 2, "1"},  // TUV On
     {StatusList::Slave, 3, "10"}, // Plamen On: ten, not one
-    {StatusList::Slave, 4, "1"}, // Chla On
-    {StatusList::Slave, 5, "1"}, // T2Ch On
-    {StatusList::Slave, 6, "1"}, // Diag On
+    {StatusList::Slave, 4, "1"},  // Chla On
+    {StatusList::Slave, 5, "1"},  // T2Ch On
+    {StatusList::Slave, 6, "1"},  // Diag On
 }};
 
 // Items 0..6 of each status list follow bits of data ID 0; item 7 is never touched.

@@ -6,8 +6,7 @@ namespace varmio {
 namespace {
 
 constexpr std::array<std::string_view, 8> kMessageTypeNames{
-    "READ-DATA", "WRITE-DATA", "INVALID-DATA", "RESERVED",
-    "READ-ACK", "WRITE-ACK", "DATA-INVALID", "UNKNOWN-DATAID",
+    "READ-DATA", "WRITE-DATA", "INVALID-DATA", "RESERVED", "READ-ACK", "WRITE-ACK", "DATA-INVALID", "UNKNOWN-DATAID",
 };
 
 constexpr std::uint8_t kFirstSlaveType = 4;
@@ -45,7 +44,8 @@ void AppendFlags(std::string& out, const DecodedField& field)
         if (((field.Value >> bit) & 1) == 0) continue;
         if (any) out += ", ";
         any = true;
-        const FlagBit* named = field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
+        const FlagBit* named =
+            field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
         if (named != nullptr && !named->Key.empty()) {
             out += named->Caption;
         } else {
@@ -129,7 +129,8 @@ DecodedFrame DecodeFrame(std::uint8_t msgType, std::uint8_t dataId, std::uint16_
         frame.FieldCount = 2;
         return frame;
     }
-    if (frame.Info->High.Type != ValueType::Unused) frame.Fields[frame.FieldCount++] = Decode(frame.Info->High, raw, high);
+    if (frame.Info->High.Type != ValueType::Unused)
+        frame.Fields[frame.FieldCount++] = Decode(frame.Info->High, raw, high);
     if (frame.Info->Low.Type != ValueType::Unused) frame.Fields[frame.FieldCount++] = Decode(frame.Info->Low, raw, low);
     return frame;
 }
@@ -193,7 +194,8 @@ std::string FormatBits(const DecodedFrame& frame, std::string_view decimalSepara
         }
         for (int bit = 0; bit < 8; ++bit) {
             const bool set = ((field.Value >> bit) & 1) != 0;
-            const FlagBit* named = field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
+            const FlagBit* named =
+                field.Info->Bits != nullptr ? &(*field.Info->Bits)[static_cast<std::size_t>(bit)] : nullptr;
             const bool reserved = named == nullptr || named->Key.empty();
             if (reserved && !set) continue; // a reserved bit is worth a line only when it is set
             newLine();

@@ -110,10 +110,7 @@ constexpr FlagBits kSolarConfig{{
 
 // ---- Field shorthands ----
 
-constexpr FieldInfo Whole(VT type, std::string_view unit = {})
-{
-    return {type, "value", {}, unit, nullptr};
-}
+constexpr FieldInfo Whole(VT type, std::string_view unit = {}) { return {type, "value", {}, unit, nullptr}; }
 constexpr FieldInfo Byte(VT type, std::string_view key, std::string_view caption, std::string_view unit = {})
 {
     return {type, key, caption, unit, nullptr};

@@ -59,7 +59,8 @@ std::optional<std::vector<int>> Numbers(std::string_view text, std::size_t most)
             continue;
         }
         long long n = 0;
-        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) n = std::min(n * 10 + (text[i] - '0'), 1'000'000LL);
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            n = std::min(n * 10 + (text[i] - '0'), 1'000'000LL);
         if (numbers.size() == most) return std::nullopt;
         numbers.push_back(static_cast<int>(n));
     }
@@ -80,7 +81,7 @@ bool ParseDate(std::string_view text, const Regional& regional, std::tm& tm)
         case 'm': month = n; break;
         case 'Y': year = n; break;
         case 'y': year = n < 69 ? 2000 + n : 1900 + n; break; // as the C library reads two digits
-        default: return false; // month names, weekdays, ...: not a numeric date
+        default: return false;                                // month names, weekdays, ...: not a numeric date
         }
     }
     if (day < 1 || day > 31 || month < 1 || month > 12 || year < 1900) return false;
@@ -250,7 +251,8 @@ RecordLogReport ReadRecordLog(const std::string& path, TrendStore& store, const 
         ++lineNumber;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line == header) continue;
-        const bool ascii = std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        const bool ascii =
+            std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         utf8 = ascii ? line : detail::CodesetToUtf8(line, "WINDOWS-1250");
 
         std::optional<Record> record;
@@ -311,7 +313,8 @@ RecordLogReport ReadRecordLog(const std::string& path, TrendStore& store, const 
     if (lineNumber == 0) throw RecordLogError("Soubor „" + FileName(path) + "“ je prázdný, není to uložený záznam.");
     if (!undated.empty()) {
         // Lines without a time stamp at the very end: they happened after the last one that has one.
-        if (report.Records == 0) throw RecordLogError("Soubor „" + FileName(path) + "“ nemá u žádného záznamu datum a čas.");
+        if (report.Records == 0)
+            throw RecordLogError("Soubor „" + FileName(path) + "“ nemá u žádného záznamu datum a čas.");
         for (const Record& late : undated) store11(late, store.LastTime());
         report.Records += undated.size();
     }

@@ -167,9 +167,6 @@ std::string Regional::FormatShortDate(const std::tm& t) const { return Format(Sh
 
 std::string Regional::FormatLongTime(const std::tm& t) const { return Format(LongTimeFormat, t); }
 
-std::string Regional::DateTimeText(const std::tm& t) const
-{
-    return FormatShortDate(t) + "; " + FormatLongTime(t);
-}
+std::string Regional::DateTimeText(const std::tm& t) const { return FormatShortDate(t) + "; " + FormatLongTime(t); }
 
 } // namespace varmio

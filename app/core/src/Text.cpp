@@ -10,7 +10,8 @@ namespace varmio::detail {
 namespace {
 
 // What iconv_open fails with; the C library spells it as an integer cast to a pointer.
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); // NOLINT(performance-no-int-to-ptr)
+const iconv_t kNoConverter =
+    reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); // NOLINT(performance-no-int-to-ptr)
 
 // One open iconv converter; not shareable between threads.
 class Converter {

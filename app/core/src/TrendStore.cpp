@@ -19,10 +19,7 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
     return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-std::size_t PowerOfTwoAtLeast(std::size_t n, std::size_t least)
-{
-    return std::bit_ceil(std::max(n, least));
-}
+std::size_t PowerOfTwoAtLeast(std::size_t n, std::size_t least) { return std::bit_ceil(std::max(n, least)); }
 
 std::int64_t Ms(TrendTime t) { return t.time_since_epoch().count(); }
 TrendTime FromMs(std::int64_t ms) { return TrendTime(std::chrono::milliseconds(ms)); }
@@ -60,8 +57,8 @@ void EmitRange(Polyline& line, std::int64_t t, std::int32_t current, std::int32_
                std::int32_t close, std::int64_t closeTime)
 {
     if (current != TrendSeries::kGap) line.Point(t, current);
-    const bool minFirst = current == TrendSeries::kGap ||
-                          std::abs(std::int64_t{current} - min) <= std::abs(std::int64_t{current} - max);
+    const bool minFirst =
+        current == TrendSeries::kGap || std::abs(std::int64_t{current} - min) <= std::abs(std::int64_t{current} - max);
     line.Point(t, minFirst ? min : max);
     line.Point(t, minFirst ? max : min);
     line.Point(closeTime, close);
@@ -90,23 +87,36 @@ const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries()
 {
     static const std::array<TrendSeriesSpec, kStandardSeriesCount> series = [] {
         // Keys are the record log's column names; captions those of the value boxes and check lists.
-        constexpr std::array<std::string_view, 8> keys{"Lcd", "Pt", "Tuv", "Ntc", "Modul", "STuv", "PtPozadavek", "Venku"};
+        constexpr std::array<std::string_view, 8> keys{"Lcd",   "Pt",   "Tuv",         "Ntc",
+                                                       "Modul", "STuv", "PtPozadavek", "Venku"};
         constexpr std::array<std::string_view, 8> captions{
-            "LCD Aktuální (24)",    "Výstup do PT (1)", "TUV k dispozici (26)", "Výstup z komory (25)",
-            "Modulace (17)",        "Start ohřev TUV (56)", "Požadavek PT (16)",    "Venkovní T (27)"};
+            "LCD Aktuální (24)", "Výstup do PT (1)",     "TUV k dispozici (26)", "Výstup z komory (25)",
+            "Modulace (17)",     "Start ohřev TUV (56)", "Požadavek PT (16)",    "Venkovní T (27)"};
         std::array<TrendSeriesSpec, kStandardSeriesCount> all;
         for (std::size_t i = 0; i < kValueSlots.size(); ++i) {
             const ValueSlot& slot = kValueSlots[i];
             const bool percent = i == tsModul;
-            all[i] = {std::string(keys[i]), std::string(captions[i]), percent ? "%" : "°C",
-                      percent ? TrendKind::Percent : TrendKind::Temperature, 10.0, slot.DataId,
+            all[i] = {std::string(keys[i]),
+                      std::string(captions[i]),
+                      percent ? "%" : "°C",
+                      percent ? TrendKind::Percent : TrendKind::Temperature,
+                      10.0,
+                      slot.DataId,
                       static_cast<std::uint8_t>(1u << slot.MsgType),
-                      slot.Signed ? TrendReading::SignedTenths : TrendReading::Tenths, 0};
+                      slot.Signed ? TrendReading::SignedTenths : TrendReading::Tenths,
+                      0};
         }
         // The slave status flags of data ID 0 in READ-ACK frames, the bits the check list shows.
         const auto state = [](const char* key, const char* caption, std::uint8_t bit) {
-            return TrendSeriesSpec{key, caption, "", TrendKind::State, 1.0, 0,
-                                   static_cast<std::uint8_t>(1u << kReadAck), TrendReading::Bit, bit};
+            return TrendSeriesSpec{key,
+                                   caption,
+                                   "",
+                                   TrendKind::State,
+                                   1.0,
+                                   0,
+                                   static_cast<std::uint8_t>(1u << kReadAck),
+                                   TrendReading::Bit,
+                                   bit};
         };
         all[tsFlame] = state("Flame", "Plamen aktivní", 3);
         all[tsHeating] = state("Heating", "Topení aktivní", 1);
@@ -130,7 +140,7 @@ std::vector<TrendSeriesSpec> DecodedTrendSeries(std::uint8_t dataId)
     const std::string id = std::to_string(dataId);
     const auto add = [&](const FieldInfo& field, TrendReading reading, double divisor, const char* part) {
         const std::string_view what = field.Caption.empty() ? info->Description : field.Caption;
-        const TrendKind kind = field.Unit == "°C" ? TrendKind::Temperature
+        const TrendKind kind = field.Unit == "°C"  ? TrendKind::Temperature
                                : field.Unit == "%" ? TrendKind::Percent
                                                    : TrendKind::Other;
         specs.push_back({"id" + id + part, std::string(what) + " (" + id + ")", std::string(field.Unit), kind, divisor,
@@ -331,14 +341,15 @@ std::size_t TrendSeries::Summary(std::size_t i0, std::size_t i1, Block& summary)
     return static_cast<std::size_t>(s - m_firstSeq);
 }
 
-void TrendSeries::QueryBuckets(std::int64_t from, std::int64_t to, std::int64_t step, std::int64_t end,
-                               double divisor, std::int32_t& current, std::vector<TrendPoint>& out) const
+void TrendSeries::QueryBuckets(std::int64_t from, std::int64_t to, std::int64_t step, std::int64_t end, double divisor,
+                               std::int32_t& current, std::vector<TrendPoint>& out) const
 {
     Polyline line(out, divisor);
     const std::int64_t stop = std::min({to, end, m_coarseEnd});
     if (m_buckets.empty() || stop < from) return;
     std::int64_t k = std::max<std::int64_t>(0, BucketIndex(from));
-    const std::int64_t lastBucket = std::min<std::int64_t>(BucketIndex(stop), static_cast<std::int64_t>(m_buckets.size()) - 1);
+    const std::int64_t lastBucket =
+        std::min<std::int64_t>(BucketIndex(stop), static_cast<std::int64_t>(m_buckets.size()) - 1);
     while (k <= lastBucket) {
         // A group: the buckets that start in one column (or one bucket, when buckets are wider).
         const std::int64_t start = std::max(from, m_origin + k * m_bucketWidth);
@@ -364,8 +375,8 @@ void TrendSeries::QueryBuckets(std::int64_t from, std::int64_t to, std::int64_t 
     }
 }
 
-void TrendSeries::QueryFull(std::int64_t from, std::int64_t to, std::int64_t step, std::int64_t end,
-                            double divisor, std::int32_t& current, std::vector<TrendPoint>& out) const
+void TrendSeries::QueryFull(std::int64_t from, std::int64_t to, std::int64_t step, std::int64_t end, double divisor,
+                            std::int32_t& current, std::vector<TrendPoint>& out) const
 {
     Polyline line(out, divisor);
     const std::int64_t stop = std::min(to, end);
@@ -499,7 +510,8 @@ void TrendStore::AddValue(std::size_t series, std::int32_t value, TrendTime when
 
 void TrendStore::Touch(TrendTime when) { Advance(m_hasTime ? std::max(Ms(when), m_lastTime) : Ms(when)); }
 
-void TrendStore::Query(std::size_t series, TrendTime from, TrendTime to, int columns, std::vector<TrendPoint>& out) const
+void TrendStore::Query(std::size_t series, TrendTime from, TrendTime to, int columns,
+                       std::vector<TrendPoint>& out) const
 {
     out.clear();
     if (!m_hasTime) return;
@@ -526,7 +538,8 @@ std::size_t TrendStore::MemoryBytes() const
 {
     std::size_t bytes = sizeof *this;
     for (const TrendSeries& series : m_series) bytes += series.MemoryBytes();
-    for (const TrendSeriesSpec& spec : m_specs) bytes += sizeof spec + spec.Key.capacity() + spec.Caption.capacity() + spec.Unit.capacity();
+    for (const TrendSeriesSpec& spec : m_specs)
+        bytes += sizeof spec + spec.Key.capacity() + spec.Caption.capacity() + spec.Unit.capacity();
     for (const auto& list : m_byDataId) bytes += list.capacity();
     return bytes;
 }

@@ -16,15 +16,13 @@ namespace varmio {
 QString ApplicationTitle()
 {
     const QString path = QCoreApplication::applicationFilePath();
-    if (!path.isEmpty())
-        return QFileInfo(path).completeBaseName();
+    if (!path.isEmpty()) return QFileInfo(path).completeBaseName();
     return QCoreApplication::applicationName();
 }
 
 QString ErrorBoxText(const QString& message)
 {
-    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-        return message + QLatin1Char('.');
+    if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
     return message;
 }
 
@@ -42,14 +40,16 @@ QString ExceptionMessage(const std::exception_ptr& error)
 QString ExceptionText(const std::exception& error)
 {
     const auto* port = dynamic_cast<const PortError*>(&error);
-    if (port == nullptr)
-        return ErrorBoxText(QString::fromUtf8(error.what()));
+    if (port == nullptr) return ErrorBoxText(QString::fromUtf8(error.what()));
     const QString name = QString::fromStdString(port->PortName());
     if (port->Lost()) {
-        const QString reason = port->Reason().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(port->Reason()));
-        return QStringLiteral("Port %1 zmizel%2.\nPort je zavřený; kliknutím na kontrolku ho znovu otevřete.").arg(name, reason);
+        const QString reason =
+            port->Reason().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(port->Reason()));
+        return QStringLiteral("Port %1 zmizel%2.\nPort je zavřený; kliknutím na kontrolku ho znovu otevřete.")
+            .arg(name, reason);
     }
-    const QString where = name.isEmpty() ? QStringLiteral("Není vybrán žádný port.") : QString::fromStdString(port->Details());
+    const QString where =
+        name.isEmpty() ? QStringLiteral("Není vybrán žádný port.") : QString::fromStdString(port->Details());
     QString text = ErrorBoxText(QString::fromUtf8(error.what())) + QLatin1Char('\n') + where;
     // A serial device the user may not open: on Debian the ports belong to the group dialout, which a
     // new user is not in; the usual first start with a relay.
@@ -70,8 +70,7 @@ void ShowErrorBox(const QString& text) noexcept
             return;
         }
         // Parented to the active window, so that it stays on top of it and is modal to it.
-        QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok,
-                        QApplication::activeWindow());
+        QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, QApplication::activeWindow());
         box.setObjectName(QStringLiteral("ErrorBox"));
         box.exec();
     } catch (...) {
@@ -110,11 +109,10 @@ void ShowException(const std::exception& error) noexcept
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv),
-      m_previousHandler(cport::SetApplicationExceptionHandler(
-          [](cport::TObject* sender, const std::exception& e) {
-              CloseLostPort(sender, e); // closed before the box, so the LED is red behind it
-              ShowException(e);
-          }))
+      m_previousHandler(cport::SetApplicationExceptionHandler([](cport::TObject* sender, const std::exception& e) {
+          CloseLostPort(sender, e); // closed before the box, so the LED is red behind it
+          ShowException(e);
+      }))
 {
     // Port events handed over to the main thread run from Qt's event loop.
     cportctl::InstallQtMainThreadQueue();

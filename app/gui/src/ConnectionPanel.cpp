@@ -120,7 +120,8 @@ void TForm1::ComLed1Click(cport::TObject* /*Sender*/)
 
 void TForm1::ComPort1RxChar(cport::TObject* /*Sender*/, std::int32_t /*Count*/)
 {
-    const std::int32_t n = m_comPort1->ReadData(m_receiveBuffer.data(), static_cast<std::int32_t>(m_receiveBuffer.size()));
+    const std::int32_t n =
+        m_comPort1->ReadData(m_receiveBuffer.data(), static_cast<std::int32_t>(m_receiveBuffer.size()));
     ReceiveBytes(m_receiveBuffer.data(), static_cast<std::size_t>(std::max<std::int32_t>(n, 0)));
     if (n == static_cast<std::int32_t>(m_receiveBuffer.size())) ScheduleBacklogRead();
 }

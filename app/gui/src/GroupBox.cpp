@@ -20,8 +20,7 @@ void GroupBox::paintEvent(QPaintEvent* /*event*/)
     qDrawShadeRect(&painter, rect().adjusted(0, lineTop, 0, 0), palette(), true, 1);
 
     const QString caption = title();
-    if (caption.isEmpty())
-        return;
+    if (caption.isEmpty()) return;
     const int pad = metrics.horizontalAdvance(QLatin1Char(' ')) / 2;
     const QRect captionRect(kCaptionLeft - pad, 0, metrics.horizontalAdvance(caption) + 2 * pad, metrics.height());
     painter.fillRect(captionRect, palette().window());

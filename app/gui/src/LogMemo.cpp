@@ -31,8 +31,7 @@ void LogMemo::AppendLine(const QString& line)
     end.beginEditBlock(); // one layout pass for the new blocks and the text
     // The log ends in an empty line after each logged line, so that what the user types there is a
     // line of its own; a line logged after the user typed there starts a new line.
-    if (!end.block().text().isEmpty())
-        end.insertBlock();
+    if (!end.block().text().isEmpty()) end.insertBlock();
     end.insertText(line);
     end.insertBlock();
     end.endEditBlock();

@@ -129,8 +129,7 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
 
     // The client area below the menu bar gets the design's size; the window manager adds its frame.
     resize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
-    if (const QScreen* desktop = screen())
-        move(desktop->availableGeometry().center() - rect().center());
+    if (const QScreen* desktop = screen()) move(desktop->availableGeometry().center() - rect().center());
 
     FormCreate(this);
 }
@@ -156,7 +155,8 @@ void TForm1::BuildMenu()
     connect(netRelay, &QAction::triggered, this, [this] { RunHandler([this] { NetRelay1Click(nullptr); }); });
     QAction* messages = menuBar()->addAction(QStringLiteral("Zprávy"));
     messages->setObjectName(QStringLiteral("Zpravy1"));
-    connect(messages, &QAction::triggered, this, [this, messages] { RunHandler([this, messages] { Zpravy1Click(messages); }); });
+    connect(messages, &QAction::triggered, this,
+            [this, messages] { RunHandler([this, messages] { Zpravy1Click(messages); }); });
     QAction* chart = menuBar()->addAction(QStringLiteral("Graf"));
     chart->setObjectName(QStringLiteral("Graf1"));
     connect(chart, &QAction::triggered, this, [this, chart] { RunHandler([this, chart] { Graf1Click(chart); }); });
@@ -251,8 +251,7 @@ QWidget* TForm1::NewControl(const ControlSpec& row, Docking& docking)
     }
     }
     widget->setObjectName(name);
-    if (row.Flags & cfBold)
-        SetBold(widget);
+    if (row.Flags & cfBold) SetBold(widget);
     return widget;
 }
 
@@ -275,8 +274,7 @@ void TForm1::SizeDockedControls(const Docking& docking)
     // Name the splitter handles after the splitters of the design, and give the docked controls their
     // design widths: a handle sits at the left edge of the control docked right of it.
     for (const ControlSpec& row : WindowLayout()) {
-        if (row.Kind != ckSplitter)
-            continue;
+        if (row.Kind != ckSplitter) continue;
         QSplitter* dock = docking.Docks.value(Text(row.Parent));
         QList<int> sizes;
         for (int i = 0; i < dock->count(); ++i) {
@@ -291,15 +289,14 @@ void TForm1::SizeDockedControls(const Docking& docking)
 
 void TForm1::FindSlotControls()
 {
-    for (std::size_t i = 0; i < kBoxNames.size(); ++i)
-        m_boxes[i] = findChild<QLineEdit*>(Text(kBoxNames[i]));
+    for (std::size_t i = 0; i < kBoxNames.size(); ++i) m_boxes[i] = findChild<QLineEdit*>(Text(kBoxNames[i]));
     for (std::size_t i = 0; i < kCheckListNames.size(); ++i)
         m_checkLists[i] = findChild<QListWidget*>(Text(kCheckListNames[i]));
     m_checkBox2 = findChild<QCheckBox*>(QStringLiteral("CheckBox2")); // the change-only switch
     m_groupBox4 = findChild<QGroupBox*>(QStringLiteral("GroupBox4"));
-    m_edit8 = findChild<QLineEdit*>(QStringLiteral("Edit8"));   // the date-time text
-    m_memo1 = findChild<LogMemo*>(QStringLiteral("Memo1"));     // the raw log
-    m_memo2 = findChild<LogMemo*>(QStringLiteral("Memo2"));     // the record log
+    m_edit8 = findChild<QLineEdit*>(QStringLiteral("Edit8")); // the date-time text
+    m_memo1 = findChild<LogMemo*>(QStringLiteral("Memo1"));   // the raw log
+    m_memo2 = findChild<LogMemo*>(QStringLiteral("Memo2"));   // the record log
     // The raw log keeps as many lines as the decoded message log; the record log is what File > Save
     // writes and keeps every line.
     m_memo1->SetLineCap(static_cast<int>(MessageLog::kDefaultCapacity));
@@ -308,9 +305,11 @@ void TForm1::FindSlotControls()
 void TForm1::ConnectControls()
 {
     // The logs take their time stamps from whatever Edit8 shows, typed text included.
-    connect(m_edit8, &QLineEdit::textChanged, this, [this](const QString& text) { m_dateTimeText = text.toStdString(); });
+    connect(m_edit8, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_dateTimeText = text.toStdString(); });
     auto* button1 = findChild<QPushButton*>(QStringLiteral("Button1"));
-    connect(button1, &QPushButton::clicked, this, [this, button1] { RunHandler([this, button1] { Button1Click(button1); }); });
+    connect(button1, &QPushButton::clicked, this,
+            [this, button1] { RunHandler([this, button1] { Button1Click(button1); }); });
     connect(m_memo1, &LogMemo::doubleClicked, this, [this] { RunHandler([this] { Memo1DblClick(m_memo1); }); });
     connect(m_memo2, &LogMemo::doubleClicked, this, [this] { RunHandler([this] { Memo2DblClick(m_memo2); }); });
 }
@@ -358,11 +357,9 @@ void TForm1::Save1Click(QObject* /*Sender*/)
     // The short date made into a file name: "12/08/26" would be taken as folders, and "8.12.2026 Zelb"
     // for a name with the extension ".2026 Zelb".
     dialog->selectFile(Text(OfferedRecordLogName(m_monitor.RegionalSettings().FormatShortDate(today))));
-    if (dialog->exec() != QDialog::Accepted)
-        return;
+    if (dialog->exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog->selectedFiles();
-    if (chosen.isEmpty())
-        return;
+    if (chosen.isEmpty()) return;
     const QString path = chosen.front();
     const std::size_t unmappable = WriteRecordLog(QFile::encodeName(path).toStdString(), RecordLogText());
     if (unmappable > 0) {
@@ -387,8 +384,7 @@ void TForm1::Zpravy1Click(QObject* /*Sender*/)
 
 void TForm1::Graf1Click(QObject* /*Sender*/)
 {
-    if (m_trendWindow1 == nullptr)
-        m_trendWindow1 = new TrendWindow(m_trends, m_monitor.RegionalSettings(), this);
+    if (m_trendWindow1 == nullptr) m_trendWindow1 = new TrendWindow(m_trends, m_monitor.RegionalSettings(), this);
     m_trendWindow1->show();
     m_trendWindow1->raise();
     m_trendWindow1->activateWindow();

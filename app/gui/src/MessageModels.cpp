@@ -113,9 +113,11 @@ QVariant OverviewModel::headerData(int section, Qt::Orientation orientation, int
 QString OverviewModel::Details(int row) const
 {
     const OverviewRow& r = m_overview.Row(static_cast<std::size_t>(row));
-    QString text = QStringLiteral("%1 (ID %2): %3").arg(NameText(r.DataId)).arg(r.DataId).arg(DescriptionText(r.DataId));
+    QString text =
+        QStringLiteral("%1 (ID %2): %3").arg(NameText(r.DataId)).arg(r.DataId).arg(DescriptionText(r.DataId));
     if (const DataIdInfo* info = FindDataId(r.DataId)) {
-        text += QStringLiteral(" (termostat: %1; od verze protokolu %2)").arg(Text(AccessText(info->Dir)), Text(info->Since));
+        text += QStringLiteral(" (termostat: %1; od verze protokolu %2)")
+                    .arg(Text(AccessText(info->Dir)), Text(info->Since));
     }
     const auto part = [&](const char* caption, std::uint8_t type, std::uint16_t raw) {
         const DecodedFrame frame = DecodeFrame(type, r.DataId, raw);

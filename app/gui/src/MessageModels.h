@@ -23,8 +23,18 @@ inline constexpr int kSortRole = Qt::UserRole;
 
 class OverviewModel : public QAbstractTableModel {
 public:
-    enum Column { cId, cName, cDescription, cRequestType, cRequestRaw, cAnswerType, cAnswerValue, cCount, cLastSeen,
-                  cColumnCount };
+    enum Column {
+        cId,
+        cName,
+        cDescription,
+        cRequestType,
+        cRequestRaw,
+        cAnswerType,
+        cAnswerValue,
+        cCount,
+        cLastSeen,
+        cColumnCount
+    };
 
     OverviewModel(MessageOverview& overview, const Regional& regional, QObject* parent);
 

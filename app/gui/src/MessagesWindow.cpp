@@ -138,7 +138,8 @@ void MessagesWindow::Refresh()
 void MessagesWindow::ShowDetails()
 {
     const QModelIndex current = m_overviewView->currentIndex();
-    const QString text = current.isValid() ? m_overviewModel->Details(m_overviewSorted->mapToSource(current).row()) : QString();
+    const QString text =
+        current.isValid() ? m_overviewModel->Details(m_overviewSorted->mapToSource(current).row()) : QString();
     if (text != m_details->toPlainText()) m_details->setPlainText(text);
 }
 
@@ -161,7 +162,8 @@ void MessagesWindow::showEvent(QShowEvent* event)
         FitColumns();
         m_columnsFitted = true;
         // The log opens at its newest message, once the view has its size, and follows from there.
-        QMetaObject::invokeMethod(m_logView, [view = m_logView] { view->scrollToBottom(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_logView, [view = m_logView] { view->scrollToBottom(); }, Qt::QueuedConnection);
     }
     m_refresh->start();
     QWidget::showEvent(event);

@@ -56,9 +56,10 @@ void NetRelayDialog::accept()
     address.Port = static_cast<std::uint16_t>(m_port->value());
     if (!cport::ParseNetPortName(cport::NetPortName(address))) {
         // Said without blocking: the dialog stays open with what was typed.
-        auto* message = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                        QStringLiteral("„%1“ není název počítače ani adresa IP.").arg(m_host->text().trimmed()),
-                                        QMessageBox::Ok, this);
+        auto* message =
+            new QMessageBox(QMessageBox::Warning, windowTitle(),
+                            QStringLiteral("„%1“ není název počítače ani adresa IP.").arg(m_host->text().trimmed()),
+                            QMessageBox::Ok, this);
         message->setAttribute(Qt::WA_DeleteOnClose);
         message->open();
         m_host->setFocus();

@@ -76,7 +76,8 @@ void TrendWindow::Build()
     for (const RangeButton& range : kRanges) {
         auto* button = new QPushButton(QString::fromUtf8(range.Caption), this);
         button->setObjectName(QStringLiteral("Range ") + QString::fromUtf8(range.Caption));
-        connect(button, &QPushButton::clicked, this, [this, span = range.Span] { RunHandler([&] { ShowLast(span); }); });
+        connect(button, &QPushButton::clicked, this,
+                [this, span = range.Span] { RunHandler([&] { ShowLast(span); }); });
         bar->addWidget(button);
     }
     m_follow = new QCheckBox(QStringLiteral("Sledovat živě"), this);
@@ -126,8 +127,9 @@ void TrendWindow::ShowLast(std::chrono::milliseconds span)
         m_chart->SetFollowLive(m_ownStore == nullptr);
         return;
     }
-    const TrendTime end = m_store->HasData() ? m_store->LastTime()
-                                             : std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
+    const TrendTime end =
+        m_store->HasData() ? m_store->LastTime()
+                           : std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
     m_chart->ShowRange(end - span, end);
     m_chart->SetFollowLive(true);
 }
@@ -147,8 +149,7 @@ void TrendWindow::SaveImage()
                                                 QStringLiteral("Obrázek PNG (*.png)"));
     if (path.isEmpty()) return;
     if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) path += QStringLiteral(".png");
-    if (!m_chart->SaveImage(path))
-        throw std::runtime_error("Obrázek nelze uložit do „" + path.toStdString() + "“.");
+    if (!m_chart->SaveImage(path)) throw std::runtime_error("Obrázek nelze uložit do „" + path.toStdString() + "“.");
 }
 
 } // namespace varmio

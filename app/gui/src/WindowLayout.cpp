@@ -68,12 +68,12 @@ constexpr std::array kLayout{
 };
 
 constexpr std::array<std::string_view, 8> kMasterStatusItems{
-    "Topení povoleno", "TUV povoleno",       "Chlazení povoleno", "Venek kompenzace",
-    "Topení 2.CH povol.", "REZERVA", "REZERVA", "REZERVA",
+    "Topení povoleno",    "TUV povoleno", "Chlazení povoleno", "Venek kompenzace",
+    "Topení 2.CH povol.", "REZERVA",      "REZERVA",           "REZERVA",
 };
 
 constexpr std::array<std::string_view, 8> kSlaveStatusItems{
-    "Chyba ", "Topení aktivní", "TUV aktivní", "Plamen aktivní",
+    "Chyba ",           "Topení aktivní",  "TUV aktivní",     "Plamen aktivní",
     "Chlazení aktivní", "Topení 2.Ch akt", "Diagnostika akt", "REZERVA",
 };
 
@@ -84,8 +84,7 @@ std::span<const ControlSpec> WindowLayout() { return kLayout; }
 const ControlSpec* FindControlSpec(std::string_view name)
 {
     for (const ControlSpec& row : kLayout) {
-        if (row.Name == name)
-            return &row;
+        if (row.Name == name) return &row;
     }
     return nullptr;
 }
@@ -93,7 +92,7 @@ const ControlSpec* FindControlSpec(std::string_view name)
 std::span<const std::string_view> StatusItemCaptions(StatusList list)
 {
     return list == StatusList::Master ? std::span<const std::string_view>(kMasterStatusItems)
-                     : std::span<const std::string_view>(kSlaveStatusItems);
+                                      : std::span<const std::string_view>(kSlaveStatusItems);
 }
 
 QFont WindowFont()
@@ -108,8 +107,7 @@ QFont WindowFont()
 
 bool RegisterWindowFonts()
 {
-    if (!qEnvironmentVariableIsEmpty("VARMIO_SYSTEM_FONTS"))
-        return false;
+    if (!qEnvironmentVariableIsEmpty("VARMIO_SYSTEM_FONTS")) return false;
     InitFontResources();
     bool registered = true;
     for (const char* file : {":/fonts/LiberationSans-Regular.ttf", ":/fonts/LiberationSans-Bold.ttf"})

@@ -72,9 +72,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kKeepAliveSeconds = 30;
-constexpr auto kTick = 100ms;             // how often the thread looks at what Post handed over
-constexpr auto kConnackPatience = 10s;    // from the TCP connection to the broker's answer
-constexpr auto kDisconnectPatience = 2s;  // for the last values and "offline" to leave
+constexpr auto kTick = 100ms;            // how often the thread looks at what Post handed over
+constexpr auto kConnackPatience = 10s;   // from the TCP connection to the broker's answer
+constexpr auto kDisconnectPatience = 2s; // for the last values and "offline" to leave
 constexpr std::uint32_t kPresent = 1u << 24;
 
 std::once_flag g_libraryReady;
@@ -84,7 +84,8 @@ std::string ErrorText(int rc)
     switch (rc) {
     case MOSQ_ERR_ERRNO: return std::strerror(errno);
     case MOSQ_ERR_EAI: return "the host name cannot be resolved";
-    case MOSQ_ERR_TLS: return "the TLS handshake failed (not a TLS listener, or a certificate the CA file does not vouch for)";
+    case MOSQ_ERR_TLS:
+        return "the TLS handshake failed (not a TLS listener, or a certificate the CA file does not vouch for)";
     case MOSQ_ERR_CONN_LOST: return "the broker closed the connection";
     default: return mosquitto_strerror(rc);
     }
@@ -140,7 +141,7 @@ struct Publisher::Core {
 
     // The thread's own.
     mosquitto* Mosq = nullptr;
-    std::vector<Topic> Topics;          // one per quantity, in Quantities() order
+    std::vector<Topic> Topics; // one per quantity, in Quantities() order
     std::string Scratch;
     State Now = State::Idle;
     bool Attempted = false;
@@ -168,8 +169,8 @@ struct Publisher::Core {
                 bits &= bits - 1;
                 const auto id = static_cast<std::uint8_t>(word * 64 + static_cast<std::size_t>(bit));
                 const std::uint32_t latest = Latest[id].load(std::memory_order_acquire);
-                const DecodedFrame frame = DecodeFrame(static_cast<std::uint8_t>(latest >> 16), id,
-                                                       static_cast<std::uint16_t>(latest));
+                const DecodedFrame frame =
+                    DecodeFrame(static_cast<std::uint8_t>(latest >> 16), id, static_cast<std::uint16_t>(latest));
                 for (const Quantity& q : QuantitiesOf(id)) {
                     Topic& t = Topics[static_cast<std::size_t>(&q - first)];
                     QuantityValue(q, frame, Scratch);
@@ -314,10 +315,8 @@ struct Publisher::Core {
     static void OnConnect(mosquitto*, void* self, int rc)
     {
         Core& core = *static_cast<Core*>(self);
-        if (rc == 0)
-            core.Accepted = true;
-        else
-            core.ConnackError = rc;
+        if (rc == 0) core.Accepted = true;
+        else core.ConnackError = rc;
     }
 
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message)
@@ -352,7 +351,8 @@ Publisher::Publisher(PublisherOptions options) : m_core(std::make_shared<Core>(s
     c.Scratch.reserve(16);
 
     c.Mosq = mosquitto_new(nullptr, true, &c);
-    if (c.Mosq == nullptr) throw std::runtime_error("MQTT: cannot create a client: " + std::string(std::strerror(errno)));
+    if (c.Mosq == nullptr)
+        throw std::runtime_error("MQTT: cannot create a client: " + std::string(std::strerror(errno)));
     mosquitto_connect_callback_set(c.Mosq, &Core::OnConnect);
     mosquitto_message_callback_set(c.Mosq, &Core::OnMessage);
     mosquitto_max_inflight_messages_set(c.Mosq, 0); // QoS 1 messages never wait behind a window
@@ -360,8 +360,9 @@ Publisher::Publisher(PublisherOptions options) : m_core(std::make_shared<Core>(s
         throw std::runtime_error("MQTT: the prefix \"" + o.Names.Prefix + "\" cannot be a topic");
     if (!o.User.empty()) mosquitto_username_pw_set(c.Mosq, o.User.c_str(), o.Password.c_str());
     if (o.Tls) {
-        const int rc = o.CaFile.empty() ? mosquitto_tls_set(c.Mosq, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
-                                        : mosquitto_tls_set(c.Mosq, o.CaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        const int rc = o.CaFile.empty()
+                           ? mosquitto_tls_set(c.Mosq, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+                           : mosquitto_tls_set(c.Mosq, o.CaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
             throw std::runtime_error(o.CaFile.empty() ? "MQTT: TLS cannot be set up: " + ErrorText(rc)
                                                       : "MQTT: cannot read the CA file " + o.CaFile);
@@ -381,8 +382,8 @@ void Publisher::Post(const Frame& frame) noexcept
 {
     if (!CarriesPresentValue(frame.MsgType) || QuantitiesOf(frame.DataId).empty()) return;
     Core& c = *m_core;
-    const std::uint32_t latest = kPresent | static_cast<std::uint32_t>(frame.MsgType) << 16 |
-                                 static_cast<std::uint16_t>(frame.DataValue);
+    const std::uint32_t latest =
+        kPresent | static_cast<std::uint32_t>(frame.MsgType) << 16 | static_cast<std::uint16_t>(frame.DataValue);
     c.Latest[frame.DataId].store(latest, std::memory_order_release);
     c.Dirty[frame.DataId / 64u].fetch_or(std::uint64_t{1} << (frame.DataId % 64u), std::memory_order_release);
 }
@@ -398,10 +399,8 @@ void Publisher::Finish()
     const bool done = c.Wake.wait_for(lock, c.Options.FinishPatience, [&] { return c.Done; });
     lock.unlock();
     // A thread stuck in a connection attempt keeps its share of the core and ends with the program.
-    if (done)
-        m_thread.join();
-    else
-        m_thread.detach();
+    if (done) m_thread.join();
+    else m_thread.detach();
 }
 
 } // namespace varmio::mqtt

@@ -15,7 +15,7 @@ constexpr std::array<std::uint8_t, 8> kCounters{97, 109, 113, 114, 116, 117, 118
 // Whole fault-flag bytes: each bit is a problem when set.
 constexpr std::array<std::uint8_t, 3> kFaultFlags{5, 72, 102};
 // Configuration, versions, sizes and codes the user rarely looks at.
-constexpr std::array<std::uint8_t, 23> kDiagnostic{2,  3,  4,  6,  10, 12, 73,  74,  75,  76,  86, 88,
+constexpr std::array<std::uint8_t, 23> kDiagnostic{2,  3,  4,  6,   10,  12,  73,  74,  75,  76,  86, 88,
                                                    90, 98, 99, 100, 103, 104, 105, 107, 115, 124, 125};
 
 template <std::size_t N>
@@ -173,17 +173,16 @@ void QuantityValue(const Quantity& quantity, const DecodedFrame& frame, std::str
     case Part::Hour: out += std::to_string(field.Hour()); return;
     case Part::Number: break;
     }
-    if (field.Info != nullptr && field.Info->Type == ValueType::F88)
-        AppendF88(out, field.Value);
-    else
-        out += std::to_string(field.Value);
+    if (field.Info != nullptr && field.Info->Type == ValueType::F88) AppendF88(out, field.Value);
+    else out += std::to_string(field.Value);
 }
 
 std::string NodeId(std::string_view prefix)
 {
     std::string node(prefix);
     for (char& c : node) {
-        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        const bool kept =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
         if (!kept) c = '_';
     }
     return node;

@@ -19,10 +19,7 @@ bool ReturnsAtOnce(const COMMTIMEOUTS& t)
 
 // Interval MAXDWORD with a read total set: a read returns at once with the bytes already queued; with
 // none queued it returns with the first bytes to arrive, or with nothing once the total has run out.
-bool ReturnsOnFirstByte(const COMMTIMEOUTS& t)
-{
-    return t.ReadIntervalTimeout == MAXDWORD && !ReturnsAtOnce(t);
-}
+bool ReturnsOnFirstByte(const COMMTIMEOUTS& t) { return t.ReadIntervalTimeout == MAXDWORD && !ReturnsAtOnce(t); }
 
 // The total time a read of `count` bytes may take, in milliseconds; none when both totals are 0. In
 // the documented first-byte setting (MAXDWORD, MAXDWORD, 0 < C < MAXDWORD) the multiplier only names
@@ -54,8 +51,8 @@ int CheckDcb(const DCB& dcb)
     const bool sizeOk = dcb.ByteSize >= 5 && dcb.ByteSize <= 8;
     const bool stopOk = dcb.StopBits == ONESTOPBIT || (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize == 5) ||
                         (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize != 5);
-    const bool ok = sizeOk && stopOk && dcb.Parity <= SPACEPARITY && dcb.BaudRate != 0 &&
-                    dcb.DtrControl() <= DTR_CONTROL_HANDSHAKE;
+    const bool ok =
+        sizeOk && stopOk && dcb.Parity <= SPACEPARITY && dcb.BaudRate != 0 && dcb.DtrControl() <= DTR_CONTROL_HANDSHAKE;
     return ok ? 0 : EINVAL;
 }
 
@@ -72,15 +69,12 @@ DWORD ModemChangeEvents(DWORD before, DWORD after)
 }
 
 DeviceCore::DeviceCore(Clock clock)
-    : m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); }))
-    , m_ring(kDefaultQueueSize)
+    : m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })),
+      m_ring(kDefaultQueueSize)
 {
 }
 
-DeviceCore::~DeviceCore()
-{
-    AbortAll();
-}
+DeviceCore::~DeviceCore() { AbortAll(); }
 
 void DeviceCore::SetWakeHook(std::function<void()> hook)
 {
@@ -340,10 +334,7 @@ void DeviceCore::Remove(int error)
 // A removed device keeps handing out the bytes it received before, and answers "nothing waiting" once
 // they are gone, until a wait has reported the removal: the read that empties the queue is followed by
 // a count of what is left, and failing that count would lose the bytes the read has just taken.
-bool DeviceCore::RemovedAndDrainedLocked() const
-{
-    return m_removed && m_count == 0 && m_removalReported;
-}
+bool DeviceCore::RemovedAndDrainedLocked() const { return m_removed && m_count == 0 && m_removalReported; }
 
 int DeviceCore::RemovedError() const
 {

@@ -54,9 +54,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<ISerialDevice> CreateSystemDevice()
-{
-    return std::make_unique<NamedDevice>();
-}
+std::unique_ptr<ISerialDevice> CreateSystemDevice() { return std::make_unique<NamedDevice>(); }
 
 } // namespace cport::device

@@ -12,9 +12,9 @@ namespace cport::device {
 namespace {
 
 constexpr const char* kOpNames[FakeDevice::kOpCount] = {
-    "Open",        "Close",          "SetupComm",  "SetCommState",          "SetCommTimeouts",
-    "SetCommMask", "WaitCommEvent",  "ReadFile",   "GetOverlappedResult",   "PurgeComm",
-    "ClearCommError", "GetCommModemStatus", "WriteFile",
+    "Open",          "Close",    "SetupComm",           "SetCommState", "SetCommTimeouts", "SetCommMask",
+    "WaitCommEvent", "ReadFile", "GetOverlappedResult", "PurgeComm",    "ClearCommError",  "GetCommModemStatus",
+    "WriteFile",
 };
 
 // True while this thread is inside Feed: a wake from the core then asks the running Feed to go on
@@ -34,9 +34,8 @@ std::string Text(const DCB& d)
     return "SetCommState(BaudRate=" + std::to_string(d.BaudRate) + ", Flags=" + Hex(d.Flags) +
            ", XonLim=" + std::to_string(d.XonLim) + ", XoffLim=" + std::to_string(d.XoffLim) +
            ", ByteSize=" + std::to_string(d.ByteSize) + ", Parity=" + std::to_string(d.Parity) +
-           ", StopBits=" + std::to_string(d.StopBits) + ", XonChar=" + ch(d.XonChar) + ", XoffChar=" +
-           ch(d.XoffChar) + ", ErrorChar=" + ch(d.ErrorChar) + ", EofChar=" + ch(d.EofChar) +
-           ", EvtChar=" + ch(d.EvtChar) + ")";
+           ", StopBits=" + std::to_string(d.StopBits) + ", XonChar=" + ch(d.XonChar) + ", XoffChar=" + ch(d.XoffChar) +
+           ", ErrorChar=" + ch(d.ErrorChar) + ", EofChar=" + ch(d.EofChar) + ", EvtChar=" + ch(d.EvtChar) + ")";
 }
 
 bool Fail(int error)
@@ -80,27 +79,20 @@ private:
 } // namespace
 
 FakeDevice::FakeDevice()
-    : m_core(std::make_unique<DeviceCore>([this] {
-        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(m_nowMs.load()));
-    }))
+    : m_core(std::make_unique<DeviceCore>(
+          [this] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(m_nowMs.load())); }))
 {
     m_core->SetWakeHook([this] { Feed(); });
 }
 
-FakeDevice::~FakeDevice()
-{
-    m_core->AbortAll();
-}
+FakeDevice::~FakeDevice() { m_core->AbortAll(); }
 
 DeviceFactory FakeDevice::FactoryFor(std::shared_ptr<FakeDevice> fake)
 {
     return [fake = std::move(fake)]() -> std::unique_ptr<ISerialDevice> { return std::make_unique<FakeHandle>(fake); };
 }
 
-const char* FakeDevice::OpName(Op op)
-{
-    return kOpNames[op];
-}
+const char* FakeDevice::OpName(Op op) { return kOpNames[op]; }
 
 // ---- ISerialDevice --------------------------------------------------------------------------------------
 
@@ -165,11 +157,10 @@ bool FakeDevice::SetCommState(const DCB& dcb)
 
 bool FakeDevice::SetCommTimeouts(const COMMTIMEOUTS& t)
 {
-    const std::string text = "SetCommTimeouts(" + std::to_string(t.ReadIntervalTimeout) + ", " +
-                             std::to_string(t.ReadTotalTimeoutMultiplier) + ", " +
-                             std::to_string(t.ReadTotalTimeoutConstant) + ", " +
-                             std::to_string(t.WriteTotalTimeoutMultiplier) + ", " +
-                             std::to_string(t.WriteTotalTimeoutConstant) + ")";
+    const std::string text =
+        "SetCommTimeouts(" + std::to_string(t.ReadIntervalTimeout) + ", " +
+        std::to_string(t.ReadTotalTimeoutMultiplier) + ", " + std::to_string(t.ReadTotalTimeoutConstant) + ", " +
+        std::to_string(t.WriteTotalTimeoutMultiplier) + ", " + std::to_string(t.WriteTotalTimeoutConstant) + ")";
     if (!Begin(opSetCommTimeouts, text)) return false;
     if (!m_core->SetTimeouts(t)) return false;
     std::lock_guard lock(m_mutex);
@@ -286,10 +277,7 @@ void FakeDevice::ClearFailures()
     std::fill(std::begin(m_failTimes), std::end(m_failTimes), 0);
 }
 
-void FakeDevice::Receive(std::string_view bytes)
-{
-    Receive(bytes.data(), bytes.size());
-}
+void FakeDevice::Receive(std::string_view bytes) { Receive(bytes.data(), bytes.size()); }
 
 void FakeDevice::Receive(const void* data, std::size_t size)
 {
@@ -313,20 +301,11 @@ void FakeDevice::SetModemStatus(DWORD status)
     if (events) m_core->RaiseEvents(events);
 }
 
-void FakeDevice::RaiseEvents(DWORD events)
-{
-    m_core->RaiseEvents(events);
-}
+void FakeDevice::RaiseEvents(DWORD events) { m_core->RaiseEvents(events); }
 
-void FakeDevice::AddLineErrors(DWORD errors)
-{
-    m_core->AddErrors(errors);
-}
+void FakeDevice::AddLineErrors(DWORD errors) { m_core->AddErrors(errors); }
 
-void FakeDevice::Remove(int error)
-{
-    m_core->Remove(error);
-}
+void FakeDevice::Remove(int error) { m_core->Remove(error); }
 
 void FakeDevice::AdvanceTime(std::chrono::milliseconds by)
 {
@@ -390,10 +369,7 @@ COMMTIMEOUTS FakeDevice::CommTimeouts() const
     return m_timeouts;
 }
 
-DWORD FakeDevice::CommMask() const
-{
-    return m_core->Mask();
-}
+DWORD FakeDevice::CommMask() const { return m_core->Mask(); }
 
 DWORD FakeDevice::InQueueSize() const
 {
@@ -407,10 +383,7 @@ DWORD FakeDevice::OutQueueSize() const
     return m_outQueue;
 }
 
-std::size_t FakeDevice::BytesQueued() const
-{
-    return m_core->Count();
-}
+std::size_t FakeDevice::BytesQueued() const { return m_core->Count(); }
 
 std::size_t FakeDevice::BytesOnLine() const
 {
@@ -418,15 +391,9 @@ std::size_t FakeDevice::BytesOnLine() const
     return m_line.size();
 }
 
-bool FakeDevice::HasPendingWait() const
-{
-    return m_core->HasPendingWait();
-}
+bool FakeDevice::HasPendingWait() const { return m_core->HasPendingWait(); }
 
-std::size_t FakeDevice::PendingReads() const
-{
-    return m_core->PendingReads();
-}
+std::size_t FakeDevice::PendingReads() const { return m_core->PendingReads(); }
 
 // ---- Internals ------------------------------------------------------------------------------------------
 

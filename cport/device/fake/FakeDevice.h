@@ -126,11 +126,11 @@ public:
     DCB CommState() const;        // the last accepted DCB
     COMMTIMEOUTS CommTimeouts() const;
     DWORD CommMask() const;
-    DWORD InQueueSize() const;  // as given to the last accepted SetupComm
+    DWORD InQueueSize() const; // as given to the last accepted SetupComm
     DWORD OutQueueSize() const;
-    std::size_t BytesQueued() const;  // in the input queue
-    std::size_t BytesOnLine() const;  // received but not yet queued
-    std::string Transmitted() const;  // every byte written, in order
+    std::size_t BytesQueued() const; // in the input queue
+    std::size_t BytesOnLine() const; // received but not yet queued
+    std::string Transmitted() const; // every byte written, in order
     bool HasPendingWait() const;
     std::size_t PendingReads() const;
 

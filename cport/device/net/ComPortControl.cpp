@@ -74,10 +74,7 @@ bool ComPortClient::WeSupport(std::uint8_t option)
     return option == kComPortOption || option == kBinary || option == kSuppressGoAhead;
 }
 
-bool ComPortClient::HeMaySupport(std::uint8_t option)
-{
-    return option == kBinary || option == kSuppressGoAhead;
-}
+bool ComPortClient::HeMaySupport(std::uint8_t option) { return option == kBinary || option == kSuppressGoAhead; }
 
 void ComPortClient::Negotiate(std::uint8_t verb, std::uint8_t option)
 {
@@ -115,8 +112,7 @@ void ComPortClient::Negotiate(std::uint8_t verb, std::uint8_t option)
         if (him == Yes) Put({IAC, DONT, option});
         him = No;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -134,8 +130,8 @@ void ComPortClient::Subnegotiation()
         m_lineState |= value[0];
     }
     if (code == cpSetBaudRate && value.size() == 4) {
-        m_answers[code] = std::uint32_t{value[0]} << 24 | std::uint32_t{value[1]} << 16 |
-                          std::uint32_t{value[2]} << 8 | std::uint32_t{value[3]};
+        m_answers[code] = std::uint32_t{value[0]} << 24 | std::uint32_t{value[1]} << 16 | std::uint32_t{value[2]} << 8 |
+                          std::uint32_t{value[3]};
     } else if (code != cpSetBaudRate && code != cpSignature && value.size() == 1) {
         m_answers[code] = value[0];
     }
@@ -153,29 +149,18 @@ void ComPortClient::Send(ComPortCommand code, std::span<const std::uint8_t> valu
 
 void ComPortClient::SendBaudRate(std::uint32_t rate)
 {
-    const std::array<std::uint8_t, 4> value{static_cast<std::uint8_t>(rate >> 24), static_cast<std::uint8_t>(rate >> 16),
-                                            static_cast<std::uint8_t>(rate >> 8), static_cast<std::uint8_t>(rate)};
+    const std::array<std::uint8_t, 4> value{static_cast<std::uint8_t>(rate >> 24),
+                                            static_cast<std::uint8_t>(rate >> 16), static_cast<std::uint8_t>(rate >> 8),
+                                            static_cast<std::uint8_t>(rate)};
     Send(cpSetBaudRate, value);
 }
 
-std::vector<std::uint8_t> ComPortClient::TakeOutput()
-{
-    return std::exchange(m_outbox, {});
-}
+std::vector<std::uint8_t> ComPortClient::TakeOutput() { return std::exchange(m_outbox, {}); }
 
-std::vector<std::uint8_t> ComPortClient::TakeModemReports()
-{
-    return std::exchange(m_modemReports, {});
-}
+std::vector<std::uint8_t> ComPortClient::TakeModemReports() { return std::exchange(m_modemReports, {}); }
 
-std::uint8_t ComPortClient::TakeLineState()
-{
-    return std::exchange(m_lineState, 0);
-}
+std::uint8_t ComPortClient::TakeLineState() { return std::exchange(m_lineState, 0); }
 
-void ComPortClient::Put(std::initializer_list<std::uint8_t> bytes)
-{
-    m_outbox.insert(m_outbox.end(), bytes);
-}
+void ComPortClient::Put(std::initializer_list<std::uint8_t> bytes) { m_outbox.insert(m_outbox.end(), bytes); }
 
 } // namespace cport::device::telnet

@@ -100,7 +100,7 @@ private:
     std::size_t m_subSize = 0;
     bool m_subOverflow = false;
 
-    std::array<OptionState, 256> m_us{}; // what we do (WILL/WONT)
+    std::array<OptionState, 256> m_us{};  // what we do (WILL/WONT)
     std::array<OptionState, 256> m_him{}; // what the server does
     bool m_refused = false;
     bool m_sawCommand = false;

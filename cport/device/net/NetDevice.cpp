@@ -228,7 +228,7 @@ private:
     Step ReceiveStep(int& ended);
     std::size_t Fill(const DeviceCore::Space& space, ssize_t& got, int& error, Notices& notices);
     bool ReadAside(ssize_t& got, int& error, Notices& notices); // false when the backlog is full
-    std::size_t Parse(std::size_t got, Notices& notices);        // m_staging's first `got` bytes, in place
+    std::size_t Parse(std::size_t got, Notices& notices);       // m_staging's first `got` bytes, in place
     void Apply(const Notices& notices);
     void Arm();
     void MarkRemoved(int error);
@@ -417,8 +417,8 @@ bool NetDevice::AwaitAnswers(std::initializer_list<ComPortCommand> codes)
     const auto deadline = Clock::now() + kAnswerTimeout;
     std::unique_lock lock(m_telnetMutex);
     const bool answered = m_answered.wait_until(lock, deadline, [&] {
-        return m_ended.load() != 0 ||
-               std::all_of(codes.begin(), codes.end(), [&](ComPortCommand c) { return m_telnet.Answer(c).has_value(); });
+        return m_ended.load() != 0 || std::all_of(codes.begin(), codes.end(),
+                                                  [&](ComPortCommand c) { return m_telnet.Answer(c).has_value(); });
     });
     --m_awaitingAnswers;
     if (const int removed = m_ended.load()) return Fail(removed);
@@ -755,9 +755,6 @@ int NetDevice::Timeout(Clock::time_point now) const
 
 } // namespace
 
-std::unique_ptr<ISerialDevice> CreateNetDevice()
-{
-    return std::make_unique<NetDevice>();
-}
+std::unique_ptr<ISerialDevice> CreateNetDevice() { return std::make_unique<NetDevice>(); }
 
 } // namespace cport::device

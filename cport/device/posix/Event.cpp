@@ -20,10 +20,7 @@ namespace cport::device {
 
 namespace {
 
-int Fd(std::intptr_t handle)
-{
-    return static_cast<int>(handle);
-}
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 // poll() that resumes after signals with the time that is left; returns poll's result (>= 0) or -1.
 int PollFor(pollfd* fds, nfds_t count, int timeoutMs)
@@ -43,16 +40,12 @@ int PollFor(pollfd* fds, nfds_t count, int timeoutMs)
 } // namespace
 
 Event::Event(bool initiallySet)
-    : m_handle(::eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK))
-    , m_set(initiallySet)
+    : m_handle(::eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)), m_set(initiallySet)
 {
     if (m_handle < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
-Event::~Event()
-{
-    ::close(Fd(m_handle));
-}
+Event::~Event() { ::close(Fd(m_handle)); }
 
 void Event::Set()
 {
@@ -75,10 +68,7 @@ void Event::Reset()
     m_set.store(false, std::memory_order_release);
 }
 
-bool Event::IsSet() const
-{
-    return m_set.load(std::memory_order_acquire);
-}
+bool Event::IsSet() const { return m_set.load(std::memory_order_acquire); }
 
 bool Event::Wait(int timeoutMs) const
 {
@@ -111,9 +101,6 @@ int Event::WaitAny(std::initializer_list<const Event*> events, int timeoutMs)
     return -1;
 }
 
-std::intptr_t Event::NativeHandle() const
-{
-    return m_handle;
-}
+std::intptr_t Event::NativeHandle() const { return m_handle; }
 
 } // namespace cport::device

@@ -8,14 +8,8 @@ namespace {
 thread_local int t_lastError = 0;
 }
 
-int GetLastError()
-{
-    return t_lastError;
-}
+int GetLastError() { return t_lastError; }
 
-void SetLastError(int error)
-{
-    t_lastError = error;
-}
+void SetLastError(int error) { t_lastError = error; }
 
 } // namespace cport::device

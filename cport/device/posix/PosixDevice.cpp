@@ -77,10 +77,7 @@ bool Fail(int error)
 }
 
 // Errors with which a device says it has no modem lines: a pseudo-terminal, for one.
-bool NoModemLines(int error)
-{
-    return error == ENOTTY || error == EINVAL;
-}
+bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 
 // The MS_* form of the TIOCM_* input lines.
 DWORD ModemStatusOf(int lines)
@@ -90,19 +87,16 @@ DWORD ModemStatusOf(int lines)
 }
 
 // Errors with which a device says it is gone.
-bool DeviceGone(int error)
-{
-    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
-}
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE; }
 
 // The settings the reader applies to the received stream; copied from SetCommState under m_lineMutex.
 struct LineRules {
-    bool markedErrors = false;   // PARMRK is on: replace marked bytes with errorChar
+    bool markedErrors = false; // PARMRK is on: replace marked bytes with errorChar
     std::uint8_t errorChar = 0;
-    bool dsrSensitive = false;   // ignore bytes while DSR is off
-    bool dtrHandshake = false;   // drop DTR while the queue is nearly full
-    std::size_t xonLim = 0;      // raise DTR again at or below this many queued bytes
-    std::size_t xoffLim = 0;     // drop DTR when fewer bytes than this are free
+    bool dsrSensitive = false; // ignore bytes while DSR is off
+    bool dtrHandshake = false; // drop DTR while the queue is nearly full
+    std::size_t xonLim = 0;    // raise DTR again at or below this many queued bytes
+    std::size_t xoffLim = 0;   // drop DTR when fewer bytes than this are free
 };
 
 class PosixDevice final : public ISerialDevice {
@@ -367,10 +361,7 @@ bool PosixDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
     return true;
 }
 
-bool PosixDevice::SetCommMask(DWORD mask)
-{
-    return CheckOpen() && m_core.SetMask(mask);
-}
+bool PosixDevice::SetCommMask(DWORD mask) { return CheckOpen() && m_core.SetMask(mask); }
 
 // ---- Transfers and state ----------------------------------------------------------------------------
 
@@ -490,8 +481,8 @@ void PosixDevice::RunReader(const std::stop_token& stop)
         if (m_readable && m_core.RemovedError() == 0) Drain();
         // The registration disarms itself on each report; it is wanted again while a transfer waits.
         const LineRules rules = Rules();
-        if (m_lineReported && (m_core.HasPendingWait() || m_core.PendingReads() > 0 || rules.dsrSensitive ||
-                               rules.dtrHandshake)) {
+        if (m_lineReported &&
+            (m_core.HasPendingWait() || m_core.PendingReads() > 0 || rules.dsrSensitive || rules.dtrHandshake)) {
             m_lineReported = false;
             Arm();
         }
@@ -647,9 +638,6 @@ void PosixDevice::MarkRemoved()
 
 } // namespace
 
-std::unique_ptr<ISerialDevice> CreateSerialDevice()
-{
-    return std::make_unique<PosixDevice>();
-}
+std::unique_ptr<ISerialDevice> CreateSerialDevice() { return std::make_unique<PosixDevice>(); }
 
 } // namespace cport::device

@@ -78,9 +78,6 @@ std::unique_ptr<TSerialDeviceSource> CreateSysfsSerialDeviceSource(std::string s
     return std::make_unique<SysfsSerialDeviceSource>(std::move(sysfsRoot));
 }
 
-std::unique_ptr<TSerialDeviceSource> CreateSystemSerialDeviceSource()
-{
-    return CreateSysfsSerialDeviceSource("/sys");
-}
+std::unique_ptr<TSerialDeviceSource> CreateSystemSerialDeviceSource() { return CreateSysfsSerialDeviceSource("/sys"); }
 
 } // namespace cport

@@ -44,9 +44,9 @@ using TRxCharEvent = std::function<void(TObject* Sender, std::int32_t Count)>;
 using TRxBufEvent = std::function<void(TObject* Sender, const void* Buffer, std::int32_t Count)>;
 using TComSignalEvent = std::function<void(TObject* Sender, bool OnOff)>;
 using TComErrorEvent = std::function<void(TObject* Sender, TComErrors Errors)>;
-using TComExceptionEvent = std::function<void(TObject* Sender, TComExceptions TComException,
-                                              const std::string& ComportMessage, std::int64_t WinError,
-                                              const std::string& WinMessage)>;
+using TComExceptionEvent =
+    std::function<void(TObject* Sender, TComExceptions TComException, const std::string& ComportMessage,
+                       std::int64_t WinError, const std::string& WinMessage)>;
 
 // ---- Links -----------------------------------------------------------------------------------------
 // A control's callbacks on a port. The control owns the link and registers it with AttachLink; the
@@ -117,12 +117,12 @@ struct TAsyncIo {
     TAsyncIo(const TAsyncIo&) = delete;
     TAsyncIo& operator=(const TAsyncIo&) = delete;
 
-    device::Event Event{true}; // the transfer's event, set when it has completed
-    device::Overlapped Overlapped; // the transfer's state, its event being Event
-    TIoDirection Direction = ioRead;            // set by the operation that starts a transfer
-    std::unique_ptr<std::uint8_t[]> TxCopy;     // a private copy of data being written
-    std::int32_t TxCopySize = 0; // the bytes in TxCopy
-    std::int32_t Requested = 0;                 // the bytes the transfer was started for
+    device::Event Event{true};              // the transfer's event, set when it has completed
+    device::Overlapped Overlapped;          // the transfer's state, its event being Event
+    TIoDirection Direction = ioRead;        // set by the operation that starts a transfer
+    std::unique_ptr<std::uint8_t[]> TxCopy; // a private copy of data being written
+    std::int32_t TxCopySize = 0;            // the bytes in TxCopy
+    std::int32_t Requested = 0;             // the bytes the transfer was started for
 };
 // The caller's reference to a record; empty means "no record".
 using PAsyncIo = std::unique_ptr<TAsyncIo>;
@@ -186,10 +186,12 @@ public:
     void ClosePort();
 
     // ---- Properties
-    // Open or not; writing true opens the port (OpenPort), false closes it (ClosePort). While loading, the value is kept and the port opens once loading has ended.
+    // Open or not; writing true opens the port (OpenPort), false closes it (ClosePort). While loading, the value is
+    // kept and the port opens once loading has ended.
     bool Connected() const { return m_connected; }
     void SetConnected(bool value);
-    // The line speed; brCustom uses CustomBaudRate. An open port takes a change at once (CE_SetStateFailed when the device refuses it).
+    // The line speed; brCustom uses CustomBaudRate. An open port takes a change at once (CE_SetStateFailed when the
+    // device refuses it).
     TBaudRate BaudRate() const { return m_line.BaudRate; }
     void SetBaudRate(TBaudRate value);
     // The speed in bits per second when BaudRate is brCustom.
@@ -293,7 +295,8 @@ public:
     // The input queue is 80 % full.
     const TNotifyEvent& OnRx80Full() const { return m_onRx80Full; }
     void SetOnRx80Full(TNotifyEvent handler) { m_onRx80Full = std::move(handler); }
-    // Every error the port reports, instead of an EComPort being thrown: the kind, its message, the system's error number and its text.
+    // Every error the port reports, instead of an EComPort being thrown: the kind, its message, the system's error
+    // number and its text.
     const TComExceptionEvent& OnException() const { return m_onException; }
     void SetOnException(TComExceptionEvent handler) { m_onException = std::move(handler); }
 
@@ -374,20 +377,20 @@ protected:
 
     // Event hooks: each calls its handler when one is assigned.
     virtual void FireAfterClose();
-    virtual void FireAfterOpen(); // OnAfterOpen
-    virtual void FireBeforeClose(); // OnBeforeClose
-    virtual void FireBeforeOpen(); // OnBeforeOpen
-    virtual void FireRxChar(std::int32_t Count); // OnRxChar
+    virtual void FireAfterOpen();                                   // OnAfterOpen
+    virtual void FireBeforeClose();                                 // OnBeforeClose
+    virtual void FireBeforeOpen();                                  // OnBeforeOpen
+    virtual void FireRxChar(std::int32_t Count);                    // OnRxChar
     virtual void FireRxBuf(const void* Buffer, std::int32_t Count); // OnRxBuf
-    virtual void FireTxEmpty(); // OnTxEmpty
-    virtual void FireBreak(); // OnBreak
-    virtual void FireRing(); // OnRing
-    virtual void FireRxFlag(); // OnRxFlag
-    virtual void FireCTSChange(bool OnOff); // OnCTSChange
-    virtual void FireDSRChange(bool OnOff); // OnDSRChange
-    virtual void FireError(TComErrors Errors); // OnError
-    virtual void FireRLSDChange(bool OnOff); // OnRLSDChange
-    virtual void FireRx80Full(); // OnRx80Full
+    virtual void FireTxEmpty();                                     // OnTxEmpty
+    virtual void FireBreak();                                       // OnBreak
+    virtual void FireRing();                                        // OnRing
+    virtual void FireRxFlag();                                      // OnRxFlag
+    virtual void FireCTSChange(bool OnOff);                         // OnCTSChange
+    virtual void FireDSRChange(bool OnOff);                         // OnDSRChange
+    virtual void FireError(TComErrors Errors);                      // OnError
+    virtual void FireRLSDChange(bool OnOff);                        // OnRLSDChange
+    virtual void FireRx80Full();                                    // OnRx80Full
 
     // Load completion: a port whose stored Connected was true opens now; a failed open goes to the
     // application's exception handler and leaves the port closed.
@@ -397,20 +400,20 @@ protected:
     void LoadFailed() noexcept override;
 
     // ---- Event dispatch: one operation per line event, and the open/close notices
-    void HandleRxChar(); // received bytes: OnRxChar, or read and handed to OnRxBuf and the links; receive activity on
+    void HandleRxChar();  // received bytes: OnRxChar, or read and handed to OnRxBuf and the links; receive activity on
     void HandleTxEmpty(); // transmit activity off, the links' empty notice, OnTxEmpty
-    void HandleBreak(); // OnBreak
-    void HandleRing(); // the links' ring notice, OnRing
-    void HandleCTSChange(); // CTS read, then the links and OnCTSChange
-    void HandleDSRChange(); // DSR read, then the links and OnDSRChange
-    void HandleRLSDChange(); // RLSD read, then the links and OnRLSDChange
-    void HandleError(); // the line errors taken, then OnError
-    void HandleRxFlag(); // the links' event-character notice, OnRxFlag
-    void HandleRx80Full(); // OnRx80Full
-    void HandleBeforeOpen(); // OnBeforeOpen
-    void HandleAfterOpen(); // the links told the port is open, OnAfterOpen
+    void HandleBreak();   // OnBreak
+    void HandleRing();    // the links' ring notice, OnRing
+    void HandleCTSChange();   // CTS read, then the links and OnCTSChange
+    void HandleDSRChange();   // DSR read, then the links and OnDSRChange
+    void HandleRLSDChange();  // RLSD read, then the links and OnRLSDChange
+    void HandleError();       // the line errors taken, then OnError
+    void HandleRxFlag();      // the links' event-character notice, OnRxFlag
+    void HandleRx80Full();    // OnRx80Full
+    void HandleBeforeOpen();  // OnBeforeOpen
+    void HandleAfterOpen();   // the links told the port is open, OnAfterOpen
     void HandleBeforeClose(); // OnBeforeClose
-    void HandleAfterClose(); // the links told the port is closed, OnAfterClose
+    void HandleAfterClose();  // the links told the port is closed, OnAfterClose
     // After open (true): reads and reports each of CTS, DSR, RLSD. Before close (false): tells the
     // links all three are off, then fires the three signal hooks with false.
     void ReportSignals(bool OnOff);
@@ -429,11 +432,11 @@ protected:
 
     // How one line event is handed over: its event, its device flag, its handling operation.
     struct TEventRoute {
-        TComEvent Event; // the event of Events
-        DWORD Flag; // the device's event-mask bit, also the sink message's wParam
+        TComEvent Event;                  // the event of Events
+        DWORD Flag;                       // the device's event-mask bit, also the sink message's wParam
         void (TCustomComPort::*Handle)(); // the operation that handles it
     };
-    static const std::array<TEventRoute, 10> kEventRoutes; // in hand-over order
+    static const std::array<TEventRoute, 10> kEventRoutes;                     // in hand-over order
     static constexpr std::uint32_t kEventMessage = TNotifyWindow::WM_USER + 1; // the smWindowSync sink's message
 
 private:

@@ -67,20 +67,20 @@ inline constexpr std::uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
 // Win32 layout: 28 bytes. The bit fields of the Win32 structure are the one word `Flags`.
 struct DCB {
     DWORD DCBlength = sizeof(DCB); // the structure's size, as Win32 wants it
-    DWORD BaudRate = 0; // bits per second
-    DWORD Flags = 0; // the f* bits above
-    std::uint16_t wReserved = 0; // unused, zero
-    std::uint16_t XonLim = 0; // queued bytes at or below which flow control lets the sender go again
-    std::uint16_t XoffLim = 0; // free room below which flow control holds the sender back
-    std::uint8_t ByteSize = 0; // data bits, 5 to 8
-    std::uint8_t Parity = 0; // NOPARITY .. SPACEPARITY
-    std::uint8_t StopBits = 0; // ONESTOPBIT, ONE5STOPBITS or TWOSTOPBITS
-    char XonChar = 0; // the character that lets the other side send (software flow control)
-    char XoffChar = 0; // the character that holds the other side back
-    char ErrorChar = 0; // replaces a byte received with a parity error, under fErrorChar
-    char EofChar = 0; // the end-of-data character; unused here
-    char EvtChar = 0; // the character whose arrival raises EV_RXFLAG
-    std::uint16_t wReserved1 = 0; // unused, zero
+    DWORD BaudRate = 0;            // bits per second
+    DWORD Flags = 0;               // the f* bits above
+    std::uint16_t wReserved = 0;   // unused, zero
+    std::uint16_t XonLim = 0;      // queued bytes at or below which flow control lets the sender go again
+    std::uint16_t XoffLim = 0;     // free room below which flow control holds the sender back
+    std::uint8_t ByteSize = 0;     // data bits, 5 to 8
+    std::uint8_t Parity = 0;       // NOPARITY .. SPACEPARITY
+    std::uint8_t StopBits = 0;     // ONESTOPBIT, ONE5STOPBITS or TWOSTOPBITS
+    char XonChar = 0;              // the character that lets the other side send (software flow control)
+    char XoffChar = 0;             // the character that holds the other side back
+    char ErrorChar = 0;            // replaces a byte received with a parity error, under fErrorChar
+    char EofChar = 0;              // the end-of-data character; unused here
+    char EvtChar = 0;              // the character whose arrival raises EV_RXFLAG
+    std::uint16_t wReserved1 = 0;  // unused, zero
 
     // The DTR control field of Flags (DTR_CONTROL_*).
     DWORD DtrControl() const { return (Flags & fDtrControlMask) >> fDtrControlShift; }
@@ -111,11 +111,11 @@ static_assert(sizeof(DCB) == 28, "DCB keeps the Win32 layout");
 inline constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
 // The five timeouts, in milliseconds, as the table above reads them.
 struct COMMTIMEOUTS {
-    DWORD ReadIntervalTimeout = 0; // I: the longest gap between two received bytes
-    DWORD ReadTotalTimeoutMultiplier = 0; // M: read total, per byte asked for
-    DWORD ReadTotalTimeoutConstant = 0; // C: read total, added once
+    DWORD ReadIntervalTimeout = 0;         // I: the longest gap between two received bytes
+    DWORD ReadTotalTimeoutMultiplier = 0;  // M: read total, per byte asked for
+    DWORD ReadTotalTimeoutConstant = 0;    // C: read total, added once
     DWORD WriteTotalTimeoutMultiplier = 0; // write total, per byte written (see ISerialDevice::WriteFile)
-    DWORD WriteTotalTimeoutConstant = 0; // write total, added once
+    DWORD WriteTotalTimeoutConstant = 0;   // write total, added once
     friend bool operator==(const COMMTIMEOUTS&, const COMMTIMEOUTS&) = default;
 };
 
@@ -133,14 +133,14 @@ inline constexpr DWORD EV_PERR = 0x0200;     // printer error; never requested
 inline constexpr DWORD EV_RX80FULL = 0x0400; // the input queue is 80 % full
 
 // ---- Line errors (ClearCommError flags) -------------------------------------------------------------
-inline constexpr DWORD CE_RXOVER = 0x0001; // the input queue overflowed
-inline constexpr DWORD CE_OVERRUN = 0x0002; // the hardware lost a byte (overrun)
+inline constexpr DWORD CE_RXOVER = 0x0001;   // the input queue overflowed
+inline constexpr DWORD CE_OVERRUN = 0x0002;  // the hardware lost a byte (overrun)
 inline constexpr DWORD CE_RXPARITY = 0x0004; // a parity error
-inline constexpr DWORD CE_FRAME = 0x0008; // a framing error
-inline constexpr DWORD CE_BREAK = 0x0010; // a break condition
-inline constexpr DWORD CE_TXFULL = 0x0100; // the output queue was full
-inline constexpr DWORD CE_IOE = 0x0400; // an I/O error talking to the device
-inline constexpr DWORD CE_MODE = 0x8000; // the requested mode is not supported
+inline constexpr DWORD CE_FRAME = 0x0008;    // a framing error
+inline constexpr DWORD CE_BREAK = 0x0010;    // a break condition
+inline constexpr DWORD CE_TXFULL = 0x0100;   // the output queue was full
+inline constexpr DWORD CE_IOE = 0x0400;      // an I/O error talking to the device
+inline constexpr DWORD CE_MODE = 0x8000;     // the requested mode is not supported
 
 // The queue counts ClearCommError reports.
 struct COMSTAT {
@@ -150,8 +150,8 @@ struct COMSTAT {
 };
 
 // ---- Modem status ----------------------------------------------------------------------------------
-inline constexpr DWORD MS_CTS_ON = 0x0010; // clear to send
-inline constexpr DWORD MS_DSR_ON = 0x0020; // data set ready
+inline constexpr DWORD MS_CTS_ON = 0x0010;  // clear to send
+inline constexpr DWORD MS_DSR_ON = 0x0020;  // data set ready
 inline constexpr DWORD MS_RING_ON = 0x0040; // ring indicator
 inline constexpr DWORD MS_RLSD_ON = 0x0080; // receive line signal detect (carrier)
 
@@ -193,8 +193,8 @@ public:
 
 private:
     std::intptr_t m_handle;
-    std::mutex m_change;             // makes each change of m_set and of the handle's state one step
-    std::atomic<bool> m_set{false};  // the handle is signalled exactly while this is true
+    std::mutex m_change;            // makes each change of m_set and of the handle's state one step
+    std::atomic<bool> m_set{false}; // the handle is signalled exactly while this is true
 };
 
 // ---- Overlapped transfers --------------------------------------------------------------------------

@@ -48,8 +48,8 @@ class TValueListKey : public TSerialDeviceKey {
 public:
     // The key of these values.
     explicit TValueListKey(std::vector<TRegistryValue> values) : m_values(std::move(values)) {}
-    long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameSize, std::uint32_t& type,
-                   std::uint8_t* data, std::uint32_t& dataSize) override;
+    long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameSize, std::uint32_t& type, std::uint8_t* data,
+                   std::uint32_t& dataSize) override;
 
 private:
     std::vector<TRegistryValue> m_values;

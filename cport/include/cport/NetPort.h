@@ -20,8 +20,8 @@ enum TNetPortKind : std::uint8_t { npRaw, npRfc2217 };
 // A network port name taken apart.
 struct TNetPortAddress {
     TNetPortKind Kind = npRaw; // the scheme
-    std::string Host; // without the brackets of an IPv6 address
-    std::uint16_t Port = 0; // the TCP port
+    std::string Host;          // without the brackets of an IPv6 address
+    std::uint16_t Port = 0;    // the TCP port
     friend bool operator==(const TNetPortAddress&, const TNetPortAddress&) = default;
 };
 

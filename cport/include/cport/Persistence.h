@@ -82,8 +82,7 @@ public:
     TMemIniFile& operator=(const TMemIniFile&) = delete;
 
     // The operations of TCustomIniFile, on the document in memory.
-    std::string ReadString(const std::string& Section, const std::string& Ident,
-                           const std::string& Default) override;
+    std::string ReadString(const std::string& Section, const std::string& Ident, const std::string& Default) override;
     void WriteString(const std::string& Section, const std::string& Ident, const std::string& Value) override;
     std::int32_t ReadInteger(const std::string& Section, const std::string& Ident, std::int32_t Default) override;
     void WriteInteger(const std::string& Section, const std::string& Ident, std::int32_t Value) override;
@@ -189,12 +188,12 @@ enum TStoredKeyKind : std::uint8_t { skText, skInteger };
 // Text/SetText; an integer key uses Integer/SetInteger. Setting goes through the port setting's own
 // setter, so an open port is reconfigured at once.
 struct TStoredKey {
-    const char* Name; // the key's name in the ini section or registry key
-    TStoredProp Group; // the StoredProps group that selects it
-    TStoredKeyKind Kind; // text or integer
-    std::string (*Text)(const TCustomComPort& port); // a text key's value on the port
+    const char* Name;                                             // the key's name in the ini section or registry key
+    TStoredProp Group;                                            // the StoredProps group that selects it
+    TStoredKeyKind Kind;                                          // text or integer
+    std::string (*Text)(const TCustomComPort& port);              // a text key's value on the port
     void (*SetText)(TCustomComPort& port, std::string_view text); // sets a text key's value on the port
-    std::int32_t (*Integer)(const TCustomComPort& port); // an integer key's value on the port
+    std::int32_t (*Integer)(const TCustomComPort& port);          // an integer key's value on the port
     void (*SetInteger)(TCustomComPort& port, std::int32_t value); // sets an integer key's value on the port
     // The key is saved and loaded only while this holds; null: always.
     bool (*Handled)(const TCustomComPort& port);

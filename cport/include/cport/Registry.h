@@ -27,12 +27,12 @@ inline constexpr long kErrorNoMoreItems = 259;
 
 // One named value of a key: its type and its raw data bytes (text as stored, with its terminating NUL).
 struct TRegistryValue {
-    std::string Name; // the value's name
-    std::uint32_t Type = kRegNone; // its registry type (kRegSz, kRegDword, ...)
+    std::string Name;               // the value's name
+    std::uint32_t Type = kRegNone;  // its registry type (kRegSz, kRegDword, ...)
     std::vector<std::uint8_t> Data; // its bytes
 
-    static TRegistryValue Text(std::string name, std::string_view text);     // REG_SZ, NUL added
-    static TRegistryValue Integer(std::string name, std::uint32_t value);    // REG_DWORD, 4 bytes LE
+    static TRegistryValue Text(std::string name, std::string_view text);  // REG_SZ, NUL added
+    static TRegistryValue Integer(std::string name, std::uint32_t value); // REG_DWORD, 4 bytes LE
     friend bool operator==(const TRegistryValue&, const TRegistryValue&) = default;
 };
 

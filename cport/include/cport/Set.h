@@ -30,14 +30,20 @@ public:
         return s;
     }
 
-    constexpr bool Contains(E e) const { return (m_bits & Bit(e)) != 0; } // true when `e` is in the set
-    constexpr void Include(E e) { m_bits = static_cast<Storage>(m_bits | Bit(e)); } // adds `e`
+    constexpr bool Contains(E e) const { return (m_bits & Bit(e)) != 0; }            // true when `e` is in the set
+    constexpr void Include(E e) { m_bits = static_cast<Storage>(m_bits | Bit(e)); }  // adds `e`
     constexpr void Exclude(E e) { m_bits = static_cast<Storage>(m_bits & ~Bit(e)); } // removes `e`
     constexpr bool Empty() const { return m_bits == 0; } // true when no member is in the set
-    constexpr Storage Bits() const { return m_bits; } // the set as bits
+    constexpr Storage Bits() const { return m_bits; }    // the set as bits
 
-    friend constexpr Set operator|(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits | b.m_bits)); } // union
-    friend constexpr Set operator&(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits & b.m_bits)); } // intersection
+    friend constexpr Set operator|(Set a, Set b)
+    {
+        return FromBits(static_cast<Storage>(a.m_bits | b.m_bits));
+    } // union
+    friend constexpr Set operator&(Set a, Set b)
+    {
+        return FromBits(static_cast<Storage>(a.m_bits & b.m_bits));
+    }                                                                               // intersection
     friend constexpr bool operator==(Set a, Set b) { return a.m_bits == b.m_bits; } // the same members
 
 private:

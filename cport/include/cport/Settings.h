@@ -25,8 +25,22 @@ using device::DWORD;
 
 // The line speeds a port offers; brCustom uses the port's CustomBaudRate.
 enum TBaudRate : std::uint8_t {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000,
-    br57600, br115200, br128000, br256000,
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000,
 };
 // The stop bits of a character: 1, 1.5 or 2.
 enum TStopBits : std::uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
@@ -43,7 +57,16 @@ enum TFlowControl : std::uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
 
 // The line events a port can wait for (Events) and hand to its handlers.
 enum TComEvent : std::uint8_t {
-    evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full,
+    evRxChar,
+    evTxEmpty,
+    evRxFlag,
+    evRing,
+    evBreak,
+    evCTS,
+    evDSR,
+    evError,
+    evRLSD,
+    evRx80Full,
 };
 using TComEvents = Set<TComEvent, std::uint16_t>; // a set of line events
 
@@ -69,30 +92,40 @@ using TStoredProps = Set<TStoredProp, std::uint8_t>; // a set of setting groups
 template <typename E>
 // A row of a value table: the value, its device value, its text.
 struct ValueRow {
-    E Value; // the enumeration's value
-    DWORD Device; // the DCB member's value
+    E Value;               // the enumeration's value
+    DWORD Device;          // the DCB member's value
     std::string_view Text; // its text, as shown and stored
 };
 template <typename E>
 // A row of a text table: the value and its text.
 struct TextRow {
-    E Value; // the enumeration's value
+    E Value;               // the enumeration's value
     std::string_view Text; // its text, as shown and stored
 };
 template <typename E>
 // A row of a flag table: a set member and its device bit.
 struct FlagRow {
-    E Member; // the set's member
+    E Member;   // the set's member
     DWORD Flag; // the device's bit for the member
 };
 
 // brCustom's device value is the port's CustomBaudRate; its row holds 0.
 inline constexpr std::array<ValueRow<TBaudRate>, 16> kBaudRateTable = {{
-    {brCustom, 0, "Custom"},       {br110, 110, "110"},          {br300, 300, "300"},
-    {br600, 600, "600"},           {br1200, 1200, "1200"},       {br2400, 2400, "2400"},
-    {br4800, 4800, "4800"},        {br9600, 9600, "9600"},       {br14400, 14400, "14400"},
-    {br19200, 19200, "19200"},     {br38400, 38400, "38400"},    {br56000, 56000, "56000"},
-    {br57600, 57600, "57600"},     {br115200, 115200, "115200"}, {br128000, 128000, "128000"},
+    {brCustom, 0, "Custom"},
+    {br110, 110, "110"},
+    {br300, 300, "300"},
+    {br600, 600, "600"},
+    {br1200, 1200, "1200"},
+    {br2400, 2400, "2400"},
+    {br4800, 4800, "4800"},
+    {br9600, 9600, "9600"},
+    {br14400, 14400, "14400"},
+    {br19200, 19200, "19200"},
+    {br38400, 38400, "38400"},
+    {br56000, 56000, "56000"},
+    {br57600, 57600, "57600"},
+    {br115200, 115200, "115200"},
+    {br128000, 128000, "128000"},
     {br256000, 256000, "256000"},
 }};
 inline constexpr std::array<ValueRow<TStopBits>, 3> kStopBitsTable = {{
@@ -101,7 +134,10 @@ inline constexpr std::array<ValueRow<TStopBits>, 3> kStopBitsTable = {{
     {sbTwoStopBits, device::TWOSTOPBITS, "2"},
 }};
 inline constexpr std::array<ValueRow<TDataBits>, 4> kDataBitsTable = {{
-    {dbFive, 5, "5"}, {dbSix, 6, "6"}, {dbSeven, 7, "7"}, {dbEight, 8, "8"},
+    {dbFive, 5, "5"},
+    {dbSix, 6, "6"},
+    {dbSeven, 7, "7"},
+    {dbEight, 8, "8"},
 }};
 inline constexpr std::array<ValueRow<TParityBits>, 5> kParityTable = {{
     {prNone, device::NOPARITY, "None"},
@@ -124,25 +160,42 @@ inline constexpr std::array<ValueRow<TRTSFlowControl>, 4> kRTSTable = {{
     {rtsToggle, device::RTS_CONTROL_TOGGLE, "Toggle"},
 }};
 inline constexpr std::array<TextRow<TFlowControl>, 4> kFlowControlTable = {{
-    {fcHardware, "Hardware"}, {fcSoftware, "Software"}, {fcNone, "None"}, {fcCustom, "Custom"},
+    {fcHardware, "Hardware"},
+    {fcSoftware, "Software"},
+    {fcNone, "None"},
+    {fcCustom, "Custom"},
 }};
 
 // Event-mask bit of each event. EV_PERR has no member: it is never requested and ignored when reported.
 inline constexpr std::array<FlagRow<TComEvent>, 10> kComEventTable = {{
-    {evRxChar, device::EV_RXCHAR}, {evTxEmpty, device::EV_TXEMPTY}, {evRxFlag, device::EV_RXFLAG},
-    {evRing, device::EV_RING},     {evBreak, device::EV_BREAK},     {evCTS, device::EV_CTS},
-    {evDSR, device::EV_DSR},       {evError, device::EV_ERR},       {evRLSD, device::EV_RLSD},
+    {evRxChar, device::EV_RXCHAR},
+    {evTxEmpty, device::EV_TXEMPTY},
+    {evRxFlag, device::EV_RXFLAG},
+    {evRing, device::EV_RING},
+    {evBreak, device::EV_BREAK},
+    {evCTS, device::EV_CTS},
+    {evDSR, device::EV_DSR},
+    {evError, device::EV_ERR},
+    {evRLSD, device::EV_RLSD},
     {evRx80Full, device::EV_RX80FULL},
 }};
 // Line-error flag of each error; other flags are ignored.
 inline constexpr std::array<FlagRow<TComError>, 8> kComErrorTable = {{
-    {ceFrame, device::CE_FRAME}, {ceRxParity, device::CE_RXPARITY}, {ceOverrun, device::CE_OVERRUN},
-    {ceBreak, device::CE_BREAK}, {ceIO, device::CE_IOE},            {ceMode, device::CE_MODE},
-    {ceRxOver, device::CE_RXOVER}, {ceTxFull, device::CE_TXFULL},
+    {ceFrame, device::CE_FRAME},
+    {ceRxParity, device::CE_RXPARITY},
+    {ceOverrun, device::CE_OVERRUN},
+    {ceBreak, device::CE_BREAK},
+    {ceIO, device::CE_IOE},
+    {ceMode, device::CE_MODE},
+    {ceRxOver, device::CE_RXOVER},
+    {ceTxFull, device::CE_TXFULL},
 }};
 // Modem-status bit of each input line.
 inline constexpr std::array<FlagRow<TModemSignal>, 4> kModemSignalTable = {{
-    {msCTS, device::MS_CTS_ON}, {msDSR, device::MS_DSR_ON}, {msRing, device::MS_RING_ON}, {msRLSD, device::MS_RLSD_ON},
+    {msCTS, device::MS_CTS_ON},
+    {msDSR, device::MS_DSR_ON},
+    {msRing, device::MS_RING_ON},
+    {msRLSD, device::MS_RLSD_ON},
 }};
 
 // ---- Conversions -----------------------------------------------------------------------------------
@@ -152,19 +205,19 @@ inline constexpr std::array<FlagRow<TModemSignal>, 4> kModemSignalTable = {{
 // fallback named below. The texts returned live as long as the program.
 
 std::string_view BaudRateToText(TBaudRate value);
-TBaudRate TextToBaudRate(std::string_view text); // fallback br9600
-std::string_view StopBitsToText(TStopBits value); // "1", "1.5", "2"
-TStopBits TextToStopBits(std::string_view text); // fallback sbOneStopBit
-std::string_view DataBitsToText(TDataBits value); // "5" .. "8"
-TDataBits TextToDataBits(std::string_view text); // fallback dbEight
-std::string_view ParityToText(TParityBits value); // "None", "Odd", "Even", "Mark", "Space"
-TParityBits TextToParity(std::string_view text); // fallback prNone
+TBaudRate TextToBaudRate(std::string_view text);        // fallback br9600
+std::string_view StopBitsToText(TStopBits value);       // "1", "1.5", "2"
+TStopBits TextToStopBits(std::string_view text);        // fallback sbOneStopBit
+std::string_view DataBitsToText(TDataBits value);       // "5" .. "8"
+TDataBits TextToDataBits(std::string_view text);        // fallback dbEight
+std::string_view ParityToText(TParityBits value);       // "None", "Odd", "Even", "Mark", "Space"
+TParityBits TextToParity(std::string_view text);        // fallback prNone
 std::string_view FlowControlToText(TFlowControl value); // "Hardware", "Software", "None", "Custom"
-TFlowControl TextToFlowControl(std::string_view text); // fallback fcCustom
-std::string_view DTRToText(TDTRFlowControl value); // "Disable", "Enable", "Handshake"
-TDTRFlowControl TextToDTR(std::string_view text); // fallback dtrDisable
-std::string_view RTSToText(TRTSFlowControl value); // "Disable", "Enable", "Handshake", "Toggle"
-TRTSFlowControl TextToRTS(std::string_view text); // fallback rtsDisable
+TFlowControl TextToFlowControl(std::string_view text);  // fallback fcCustom
+std::string_view DTRToText(TDTRFlowControl value);      // "Disable", "Enable", "Handshake"
+TDTRFlowControl TextToDTR(std::string_view text);       // fallback dtrDisable
+std::string_view RTSToText(TRTSFlowControl value);      // "Disable", "Enable", "Handshake", "Toggle"
+TRTSFlowControl TextToRTS(std::string_view text);       // fallback rtsDisable
 
 // The event mask requesting exactly the events of the set (all ten give 0x05FF).
 DWORD EventsToMask(TComEvents events);
@@ -181,9 +234,9 @@ TModemSignals ModemStatusToSignals(DWORD status);
 // nothing unless the port is open and neither designed nor loading. The port implements this.
 class TComSettingsOwner {
 public:
-    virtual void ApplyLineSettings() = 0; // the line settings (DCB)
+    virtual void ApplyLineSettings() = 0;    // the line settings (DCB)
     virtual void ApplyTimeoutSettings() = 0; // the timeouts
-    virtual void ApplyBufferSizes() = 0; // the queue sizes
+    virtual void ApplyBufferSizes() = 0;     // the queue sizes
 
 protected:
     ~TComSettingsOwner() = default;
@@ -201,7 +254,8 @@ public:
 protected:
     // The owner's operation that re-applies this object's group.
     using ApplyOperation = void (TComSettingsOwner::*)();
-    TComSettings(TComSettingsOwner* ownerPort, ApplyOperation apply) : m_ownerPort(ownerPort), m_apply(apply) {} // with its owner port (null: none) and its group's re-apply
+    TComSettings(TComSettingsOwner* ownerPort, ApplyOperation apply)
+        : m_ownerPort(ownerPort), m_apply(apply) {} // with its owner port (null: none) and its group's re-apply
 
     template <typename T>
     // The setter rule (see the class).
@@ -227,8 +281,9 @@ class TComParity : public TComSettings {
 public:
     TComParity() : TComParity(nullptr) {}
     // Owned by a port, which re-applies its line settings on a change.
-    explicit TComParity(TComSettingsOwner* ownerPort)
-        : TComSettings(ownerPort, &TComSettingsOwner::ApplyLineSettings) {}
+    explicit TComParity(TComSettingsOwner* ownerPort) : TComSettings(ownerPort, &TComSettingsOwner::ApplyLineSettings)
+    {
+    }
     const char* ClassName() const override { return "TComParity"; }
     // Copies every member from another TComParity without re-applying; see TPersistent::Assign.
     void Assign(const TPersistent* source) override;
@@ -260,7 +315,9 @@ public:
     TComFlowControl() : TComFlowControl(nullptr) {}
     // Owned by a port, which re-applies its line settings on a change.
     explicit TComFlowControl(TComSettingsOwner* ownerPort)
-        : TComSettings(ownerPort, &TComSettingsOwner::ApplyLineSettings) {}
+        : TComSettings(ownerPort, &TComSettingsOwner::ApplyLineSettings)
+    {
+    }
     const char* ClassName() const override { return "TComFlowControl"; }
     // Copies the ten stored members from another TComFlowControl without re-applying.
     void Assign(const TPersistent* source) override;
@@ -326,11 +383,14 @@ public:
     TComTimeouts() : TComTimeouts(nullptr) {}
     // Owned by a port, which re-applies its timeouts on a change.
     explicit TComTimeouts(TComSettingsOwner* ownerPort)
-        : TComSettings(ownerPort, &TComSettingsOwner::ApplyTimeoutSettings) {}
+        : TComSettings(ownerPort, &TComSettingsOwner::ApplyTimeoutSettings)
+    {
+    }
     const char* ClassName() const override { return "TComTimeouts"; }
     void Assign(const TPersistent* source) override;
 
-    // The longest gap between two received bytes; -1 (all bits set) with both read totals 0 makes a read return at once.
+    // The longest gap between two received bytes; -1 (all bits set) with both read totals 0 makes a read return at
+    // once.
     std::int32_t ReadInterval() const { return m_readInterval; }
     void SetReadInterval(std::int32_t value) { Change(m_readInterval, value); }
     // The read total, per byte asked for.
@@ -339,7 +399,8 @@ public:
     // The read total, added once.
     std::int32_t ReadTotalConstant() const { return m_readTotalConstant; }
     void SetReadTotalConstant(std::int32_t value) { Change(m_readTotalConstant, value); }
-    // The write total, per byte written: a write may take WriteTotalMultiplier * bytes + WriteTotalConstant; both 0: no limit.
+    // The write total, per byte written: a write may take WriteTotalMultiplier * bytes + WriteTotalConstant; both 0: no
+    // limit.
     std::int32_t WriteTotalMultiplier() const { return m_writeTotalMultiplier; }
     void SetWriteTotalMultiplier(std::int32_t value) { Change(m_writeTotalMultiplier, value); }
     // The write total, added once.
@@ -361,8 +422,7 @@ class TComBuffer : public TComSettings {
 public:
     TComBuffer() : TComBuffer(nullptr) {}
     // Owned by a port, which re-applies its queue sizes on a change.
-    explicit TComBuffer(TComSettingsOwner* ownerPort)
-        : TComSettings(ownerPort, &TComSettingsOwner::ApplyBufferSizes) {}
+    explicit TComBuffer(TComSettingsOwner* ownerPort) : TComSettings(ownerPort, &TComSettingsOwner::ApplyBufferSizes) {}
     const char* ClassName() const override { return "TComBuffer"; }
     void Assign(const TPersistent* source) override;
 
@@ -384,12 +444,12 @@ private:
 
 // The port's own line fields that go into the DCB besides its settings objects.
 struct TLineFields {
-    TBaudRate BaudRate = br9600; // the line speed
+    TBaudRate BaudRate = br9600;        // the line speed
     std::int32_t CustomBaudRate = 9600; // used for brCustom; handed over unvalidated
-    TDataBits DataBits = dbEight; // data bits
-    TStopBits StopBits = sbOneStopBit; // stop bits
-    bool DiscardNull = false; // received NUL bytes dropped
-    char EventChar = 0; // the character that raises EV_RXFLAG
+    TDataBits DataBits = dbEight;       // data bits
+    TStopBits StopBits = sbOneStopBit;  // stop bits
+    bool DiscardNull = false;           // received NUL bytes dropped
+    char EventChar = 0;                 // the character that raises EV_RXFLAG
 };
 
 // The DCB that sets the line: binary mode always, no abort on error, XonLim = XoffLim = a quarter of

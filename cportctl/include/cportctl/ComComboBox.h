@@ -25,7 +25,8 @@ namespace cportctl {
 // csDropDown lets the user type a text; csDropDownList only picks from the list.
 enum TComboBoxStyle : std::uint8_t { csDropDown, csDropDownList };
 
-// A combo box that offers the choices of one port property (ComProperty) and writes the user's pick into its bound port.
+// A combo box that offers the choices of one port property (ComProperty) and writes the user's pick into its bound
+// port.
 class TComComboBox : public QComboBox, public cport::TComponent {
     Q_OBJECT
 
@@ -69,7 +70,10 @@ public:
     // EComPort.
     void ApplySelection() { m_selector.ApplySelection(); }
 
-    const TComSelect& Selector() const { return m_selector; } // the selector that holds the property, the pick and the port
+    const TComSelect& Selector() const
+    {
+        return m_selector;
+    } // the selector that holds the property, the pick and the port
     // The item list as the selector fills it.
     TStrings& Items() { return *m_items; }
     const TStrings& Items() const { return *m_items; }

@@ -163,10 +163,10 @@ private:
     TLedStateEvent m_onChange;
     cport::TNotifyEvent m_onClick;
     cport::TNotifyEvent m_onDblClick;
-    bool m_pressed = false; // the left button went down on the LED and is still down
-    Glyph m_glyphs[2];                       // indexed by TLedState
+    bool m_pressed = false;                     // the left button went down on the LED and is still down
+    Glyph m_glyphs[2];                          // indexed by TLedState
     std::shared_ptr<cport::TComLink> m_ledLink; // shared so that a callback in progress keeps it alive
-    QTimer* m_ringHoldTimer = nullptr;       // a child object
+    QTimer* m_ringHoldTimer = nullptr;          // a child object
     bool m_ringHoldEnabled = false;
     std::int32_t m_ringDuration = 1000;
 };

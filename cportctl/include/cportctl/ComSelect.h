@@ -63,12 +63,12 @@ public:
     void SetItemList(TStrings* list) { m_itemList = list; }
 
     // The values held, one per property; only ComProperty's is current.
-    const std::string& SelectedPort() const { return m_selectedPort; }                  // cpPort
-    cport::TBaudRate SelectedBaudRate() const { return m_selectedBaudRate; }            // cpBaudRate
-    cport::TDataBits SelectedDataBits() const { return m_selectedDataBits; }            // cpDataBits
-    cport::TStopBits SelectedStopBits() const { return m_selectedStopBits; }            // cpStopBits
-    cport::TParityBits SelectedParity() const { return m_selectedParity; }              // cpParity
-    cport::TFlowControl SelectedFlowControl() const { return m_selectedFlowControl; }   // cpFlowControl
+    const std::string& SelectedPort() const { return m_selectedPort; }                // cpPort
+    cport::TBaudRate SelectedBaudRate() const { return m_selectedBaudRate; }          // cpBaudRate
+    cport::TDataBits SelectedDataBits() const { return m_selectedDataBits; }          // cpDataBits
+    cport::TStopBits SelectedStopBits() const { return m_selectedStopBits; }          // cpStopBits
+    cport::TParityBits SelectedParity() const { return m_selectedParity; }            // cpParity
+    cport::TFlowControl SelectedFlowControl() const { return m_selectedFlowControl; } // cpFlowControl
 
 private:
     // Converts `text` into the held value of ComProperty, without applying it.

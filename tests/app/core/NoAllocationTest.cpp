@@ -22,7 +22,8 @@ TEST(NoAllocationTest, FramesAllocateNothingOnceTheBuffersAreWarm)
     auto sendAll = [&](int high) {
         for (int id : {0, 24, 1, 26, 25, 17, 56, 16, 27, 3}) {
             for (int type : {0, 1, 4}) {
-                for (int b : {0x35, 0x35, 0x35, type, id, high, 0xF3}) monitor.ProcessFrameByte(static_cast<std::uint8_t>(b));
+                for (int b : {0x35, 0x35, 0x35, type, id, high, 0xF3})
+                    monitor.ProcessFrameByte(static_cast<std::uint8_t>(b));
             }
         }
     };

@@ -41,9 +41,9 @@ TEST(OpenThermDecodeTest, FixedPointIsTheExactSignedValueShownWithTwoDecimals)
 
 TEST(OpenThermDecodeTest, IntegerTypesKeepOrDropTheSign)
 {
-    EXPECT_EQ(Value(kReadAck, 116, 0xFFFF), "65535");                     // u16
-    EXPECT_EQ(Value(kReadAck, 33, 0xFFD8), "-40 °C");                     // s16
-    EXPECT_EQ(Value(kReadAck, 48, 0x3CFB), "Horní mez: 60 °C; Dolní mez: -5 °C"); // s8 / s8
+    EXPECT_EQ(Value(kReadAck, 116, 0xFFFF), "65535");                                       // u16
+    EXPECT_EQ(Value(kReadAck, 33, 0xFFD8), "-40 °C");                                       // s16
+    EXPECT_EQ(Value(kReadAck, 48, 0x3CFB), "Horní mez: 60 °C; Dolní mez: -5 °C");           // s8 / s8
     EXPECT_EQ(Value(kReadAck, 15, 0x180A), "Max. výkon kotle: 24 kW; Min. modulace: 10 %"); // u8 / u8
     EXPECT_EQ(DecodeFrame(kReadAck, 48, 0x3CFB).Fields[1].Value, -5);
     // An unused byte is no field at all.
@@ -54,7 +54,8 @@ TEST(OpenThermDecodeTest, IntegerTypesKeepOrDropTheSign)
 
 TEST(OpenThermDecodeTest, FlagBytesNameTheirBits)
 {
-    EXPECT_EQ(Value(kReadAck, 0, 0x030A), "Termostat: Topení povoleno, TUV povoleno; Kotel: Topení aktivní, Plamen aktivní");
+    EXPECT_EQ(Value(kReadAck, 0, 0x030A),
+              "Termostat: Topení povoleno, TUV povoleno; Kotel: Topení aktivní, Plamen aktivní");
     EXPECT_EQ(Value(kReadAck, 5, 0x8000 | 0x04 << 8 | 42), "Poruchy: Nízký tlak vody, bit 7; OEM kód poruchy: 42");
     EXPECT_EQ(Value(kReadData, 0, 0x0000), "Termostat: žádný; Kotel: žádný");
 
@@ -111,7 +112,8 @@ protected:
 
     void Replay(const char* capture)
     {
-        const std::string bytes = test::ReadFile(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / capture);
+        const std::string bytes =
+            test::ReadFile(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / capture);
         ASSERT_FALSE(bytes.empty()) << capture;
         for (char b : bytes) monitor.ProcessFrameByte(static_cast<std::uint8_t>(b));
     }

@@ -56,10 +56,10 @@ void ExpectLogReadsBack(const Regional& writer)
         for (int b : {0x35, 0x35, 0x35, msgType, dataId, value >> 8, value & 0xFF})
             monitor.ProcessFrameByte(static_cast<std::uint8_t>(b));
     };
-    send(LocalTime(7, 23, 59, 58), kReadAck, 25, 0x2D80);  // 45.5
-    send(LocalTime(7, 23, 59, 59), kReadAck, 27, 0xFFF3);  // -0.1
-    send(LocalTime(8, 0, 0, 1), kReadAck, 0, 0x000A);      // heating, flame
-    send(LocalTime(8, 0, 0, 1), kReadAck, 17, 0x00C0);     // 0.7, same second
+    send(LocalTime(7, 23, 59, 58), kReadAck, 25, 0x2D80); // 45.5
+    send(LocalTime(7, 23, 59, 59), kReadAck, 27, 0xFFF3); // -0.1
+    send(LocalTime(8, 0, 0, 1), kReadAck, 0, 0x000A);     // heating, flame
+    send(LocalTime(8, 0, 0, 1), kReadAck, 17, 0x00C0);    // 0.7, same second
     std::string text;
     for (const std::string& line : display.recordLog) text += line + "\n";
     TempDir dir;
@@ -95,12 +95,11 @@ TEST(RecordLogReaderTest, TypedLinesAreSkippedAndReportedUntimedOnesTakeTheNextT
     TempDir dir;
     const std::string path = dir / "log.csv";
     const std::string zeros = "0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0";
-    WriteBytes(path, ToWindows1250(std::string(CsvHeader)) + "\r\n" +
-                         "; 20; 0; 0; 0; 0; 0; 0; 0; " + zeros + "\r\n" +          // before the first tick
+    WriteBytes(path, ToWindows1250(std::string(CsvHeader)) + "\r\n" + "; 20; 0; 0; 0; 0; 0; 0; 0; " + zeros +
+                         "\r\n" + // before the first tick
                          "7.12.2026; 13:05:20; 21; 0; 0; 0; 0; 0; 0; 0; " + zeros + "\r\n" +
-                         ToWindows1250("poznámka: kotel vypnut") + "\r\n" +       // typed by the user
-                         "\r\n" +
-                         ToWindows1250(std::string(CsvHeader)) + "\n" +             // a second header, LF only
+                         ToWindows1250("poznámka: kotel vypnut") + "\r\n" +      // typed by the user
+                         "\r\n" + ToWindows1250(std::string(CsvHeader)) + "\n" + // a second header, LF only
                          "7.12.2026; 13:06:00; 22,5; 0; 0; 0; 0; 0; 0; 0; " + zeros + "\n");
     TrendStore store({.GapAfter = std::chrono::milliseconds(0)});
     const RecordLogReport report = ReadRecordLog(path, store, Regional{});
@@ -135,13 +134,18 @@ TEST(RecordLogReaderTest, AFileThatIsNotARecordLogIsRefusedNamingTheLine)
     const std::string zeros = "0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0";
     EXPECT_NE(message(header + "7.12.2026; 13:05:20; 1; 0; 0; 0; 0; 0; 0; 0; 0; " + zeros + "; 0\r\n").find("řádek 2"),
               std::string::npos);
-    EXPECT_NE(message(header + "\r\n7.12.2026; 13:05:20; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 1; 0; 0; 0\r\n")
-                  .find("řádek 3"),
-              std::string::npos);
+    EXPECT_NE(
+        message(header + "\r\n7.12.2026; 13:05:20; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 0; 1; 0; 0; 0\r\n")
+            .find("řádek 3"),
+        std::string::npos);
     EXPECT_NE(message(header + "31.2.2026; 13:05:20; 0; 0; 0; 0; 0; 0; 0; 0; 0; " + zeros + "\r\n").find("řádek 2"),
               std::string::npos);
     EXPECT_NE(message("").find("prázdný"), std::string::npos);
-    EXPECT_NE(message(std::string("\x7F" "ELF\0\0\0", 7)).find("řádek 1"), std::string::npos);
+    EXPECT_NE(message(std::string("\x7F"
+                                  "ELF\0\0\0",
+                                  7))
+                  .find("řádek 1"),
+              std::string::npos);
     EXPECT_THROW(
         {
             TrendStore store;

@@ -20,7 +20,8 @@ using test::TempDir;
 TEST(Windows1250Test, CzechLettersMapAndOthersBecomeCountedQuestionMarks)
 {
     std::size_t unmappable = 99;
-    EXPECT_EQ(ToWindows1250("Počet záznamů € ¨", &unmappable), "Po\xE8" "et z\xE1znam\xF9 \x80 \xA8");
+    EXPECT_EQ(ToWindows1250("Počet záznamů € ¨", &unmappable), "Po\xE8"
+                                                               "et z\xE1znam\xF9 \x80 \xA8");
     EXPECT_EQ(unmappable, 0u);
     EXPECT_EQ(ToWindows1250("a日b😀c", &unmappable), "a?b?c");
     EXPECT_EQ(unmappable, 2u);
@@ -31,7 +32,13 @@ TEST(Windows1250Test, MalformedUtf8BecomesOneQuestionMarkPerBadSequence)
     std::size_t unmappable = 0;
     // A stray continuation byte, a lead byte cut short by ASCII, an overlong "/", a surrogate, a
     // lead byte at the very end.
-    EXPECT_EQ(ToWindows1250("a\x80" "b\xC3" "c\xC0\xAF" "d\xED\xA0\x80" "e\xC3", &unmappable), "a?b?c??d?e?");
+    EXPECT_EQ(ToWindows1250("a\x80"
+                            "b\xC3"
+                            "c\xC0\xAF"
+                            "d\xED\xA0\x80"
+                            "e\xC3",
+                            &unmappable),
+              "a?b?c??d?e?");
     EXPECT_EQ(unmappable, 6u);
 }
 

@@ -35,15 +35,15 @@ double At(const TrendStore& store, std::size_t series, TrendTime t)
 TEST(TrendStoreTest, FramesFeedTheSeriesByTheValueBoxesRulesAndOnlyChangesAreKept)
 {
     TrendStore store;
-    store.AddFrame(MakeFrame(kReadAck, 25, 0x2D80), kStart);               // 45.5
-    store.AddFrame(MakeFrame(kReadAck, 25, 0x2D80), kStart + seconds(1));  // unchanged
+    store.AddFrame(MakeFrame(kReadAck, 25, 0x2D80), kStart);                // 45.5
+    store.AddFrame(MakeFrame(kReadAck, 25, 0x2D80), kStart + seconds(1));   // unchanged
     store.AddFrame(MakeFrame(kWriteData, 25, 0x1000), kStart + seconds(2)); // wrong type for 25
-    store.AddFrame(MakeFrame(kReadAck, 27, 0xFFF3), kStart + seconds(3));  // signed: -0.1
-    store.AddFrame(MakeFrame(kReadAck, 17, 0x00C0), kStart + seconds(4));  // halves toward zero: 0.7
+    store.AddFrame(MakeFrame(kReadAck, 27, 0xFFF3), kStart + seconds(3));   // signed: -0.1
+    store.AddFrame(MakeFrame(kReadAck, 17, 0x00C0), kStart + seconds(4));   // halves toward zero: 0.7
     store.AddFrame(MakeFrame(kWriteData, 24, 0x1440), kStart + seconds(5)); // 20.25 -> 20.2
-    store.AddFrame(MakeFrame(kReadAck, 0, 0x000A), kStart + seconds(6));   // heating and flame on
-    store.AddFrame(MakeFrame(kReadData, 0, 0x0004), kStart + seconds(7));  // master status: no slave bits
-    store.AddFrame(MakeFrame(kReadAck, 0, 0x0004), kStart + seconds(8));   // hot water only
+    store.AddFrame(MakeFrame(kReadAck, 0, 0x000A), kStart + seconds(6));    // heating and flame on
+    store.AddFrame(MakeFrame(kReadData, 0, 0x0004), kStart + seconds(7));   // master status: no slave bits
+    store.AddFrame(MakeFrame(kReadAck, 0, 0x0004), kStart + seconds(8));    // hot water only
 
     EXPECT_EQ(store.Series(tsNtc).FullSize(), 1u);
     EXPECT_DOUBLE_EQ(At(store, tsNtc, kStart + seconds(2)), 45.5);
@@ -135,7 +135,8 @@ TEST(TrendStoreTest, EveryColumnKeepsItsMinimumAndMaximumAtAFewPointsPerColumn)
         int value = std::uniform_int_distribution<int>(0, 300)(random);
         if (i == 12'345) value = 5000; // a one-sample spike
         const TrendTime when = kStart + milliseconds(t);
-        if (previous >= 0 && t - previous > milliseconds(minutes(2)).count()) reference.steps[previous + 1] = NAN; // silence
+        if (previous >= 0 && t - previous > milliseconds(minutes(2)).count())
+            reference.steps[previous + 1] = NAN; // silence
         previous = t;
         store.AddValue(tsNtc, value, when);
         if (reference.steps.empty() || !(std::prev(reference.steps.end())->second == value / 10.0))
@@ -225,10 +226,11 @@ TEST(TrendStoreTest, AFloodBeyondTheCapacitiesFoldsEarlyAndMergesBucketsKeepingE
     EXPECT_LE(venku.FullSize(), 256u);
     EXPECT_LE(venku.BucketCount(), 64u);
     EXPECT_EQ(venku.BucketWidth(), 4 * 60'000) << "180 minutes in at most 64 buckets";
-    EXPECT_LE(store.MemoryBytes(), kStandardSeriesCount * TrendStore::SeriesCeilingBytes({.FullCapacity = 256, .BucketCapacity = 64}));
+    EXPECT_LE(store.MemoryBytes(),
+              kStandardSeriesCount * TrendStore::SeriesCeilingBytes({.FullCapacity = 256, .BucketCapacity = 64}));
     const auto line = store.Query(tsVenku, kStart, store.LastTime(), 30);
-    const auto [lo, hi] = std::minmax_element(line.begin(), line.end(),
-                                              [](const TrendPoint& a, const TrendPoint& b) { return a.Value < b.Value; });
+    const auto [lo, hi] = std::minmax_element(
+        line.begin(), line.end(), [](const TrendPoint& a, const TrendPoint& b) { return a.Value < b.Value; });
     EXPECT_DOUBLE_EQ(lo->Value, -99.9) << "the spike folded into a bucket is still drawn";
     EXPECT_DOUBLE_EQ(hi->Value, 0.9);
 }

@@ -20,10 +20,9 @@ TEST_F(ValueDecodingTest, EachValueComesFromItsDataIdAndMessageTypeIntoItsBoxAnd
         std::size_t slot;
     };
     const Case cases[] = {
-        {24, 1, Box::RoomTemperature, 0},    {1, 1, Box::ControlSetpoint, 1},
-        {26, 4, Box::DhwTemperature, 2},     {25, 4, Box::FlowTemperature, 3},
-        {17, 4, Box::RelativeModulation, 4}, {56, 1, Box::DhwSetpoint, 5},
-        {16, 1, Box::RoomSetpoint, 6},       {27, 4, Box::OutsideTemperature, 7},
+        {24, 1, Box::RoomTemperature, 0}, {1, 1, Box::ControlSetpoint, 1},     {26, 4, Box::DhwTemperature, 2},
+        {25, 4, Box::FlowTemperature, 3}, {17, 4, Box::RelativeModulation, 4}, {56, 1, Box::DhwSetpoint, 5},
+        {16, 1, Box::RoomSetpoint, 6},    {27, 4, Box::OutsideTemperature, 7},
     };
     int value = 0x0100;
     for (const Case& c : cases) {
@@ -53,8 +52,8 @@ TEST_F(ValueDecodingTest, ListedDataIdInAnotherMessageTypeDecodesNothing)
 TEST_F(ValueDecodingTest, OutsideTemperatureIsSignedAndOthersAreNot)
 {
     const std::pair<int, const char*> outside[] = {
-        {0xFF00, "-1"}, {0x8000, "-128"}, {0xFFF4, "0"}, {0xFFF3, "-0.1"}, {0x0140, "1.2"},
-        {0x01C0, "1.7"}, {0xFAC0, "-5.2"}, {0x7FFF, "128"},
+        {0xFF00, "-1"},  {0x8000, "-128"}, {0xFFF4, "0"},    {0xFFF3, "-0.1"},
+        {0x0140, "1.2"}, {0x01C0, "1.7"},  {0xFAC0, "-5.2"}, {0x7FFF, "128"},
     };
     for (auto [value, text] : outside) {
         SendFrame(4, 27, value);

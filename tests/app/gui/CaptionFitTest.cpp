@@ -20,14 +20,16 @@ namespace {
 
 using varmio::ControlSpec;
 
-QString Name(const ControlSpec& row) { return QString::fromUtf8(row.Name.data(), static_cast<qsizetype>(row.Name.size())); }
+QString Name(const ControlSpec& row)
+{
+    return QString::fromUtf8(row.Name.data(), static_cast<qsizetype>(row.Name.size()));
+}
 
 // A label's room: its designed width, or for a label without one, up to the next control to its
 // right on the same row of the same parent (or the parent's edge).
 int LabelRoom(const ControlSpec& label, const QWidget& parent)
 {
-    if (label.Width > 0)
-        return label.Width;
+    if (label.Width > 0) return label.Width;
     int right = parent.width();
     for (const ControlSpec& row : varmio::WindowLayout()) {
         if (row.Parent == label.Parent && row.Top == label.Top && row.Left > label.Left)

@@ -103,9 +103,9 @@ TEST_F(ConnectionPanelTest, APortTheUserMayNotOpenIsToldHowToJoinTheDialoutGroup
         << text.toStdString();
     EXPECT_TRUE(text.contains(hint) && text.contains(QStringLiteral("usermod -aG dialout"))) << text.toStdString();
     // Other reasons, and a network relay (no group helps there), keep their two lines.
-    for (const varmio::PortError& other : {varmio::PortError(1, ENOENT, "ttyUSB0"),
-                                           varmio::PortError(1, EACCES, "socket://relay:4001"),
-                                           varmio::PortError(1, EACCES, "ttyUSB0", true)})
+    for (const varmio::PortError& other :
+         {varmio::PortError(1, ENOENT, "ttyUSB0"), varmio::PortError(1, EACCES, "socket://relay:4001"),
+          varmio::PortError(1, EACCES, "ttyUSB0", true)})
         EXPECT_FALSE(varmio::ExceptionText(other).contains(hint)) << other.PortName();
 }
 
@@ -166,8 +166,7 @@ protected:
     void Write(const std::vector<std::uint8_t>& bytes)
     {
         std::size_t done = 0;
-        while (done < bytes.size())
-            done += m_pty.Write(std::span(bytes).subspan(done));
+        while (done < bytes.size()) done += m_pty.Write(std::span(bytes).subspan(done));
     }
     // Waits until every byte written has been read and handed to the window.
     bool Consumed()
@@ -195,7 +194,8 @@ TEST_F(ConnectionPanelTest, ADeviceThatGoesAwayWhileOpenIsReportedOnceAndLeavesT
     QString caption, lost, reopen;
     ModalDriver driver({ModalDriver::ReadMessageBox(&caption, &lost), ModalDriver::ReadMessageBox(&caption, &reopen)});
     relay.reset(); // the relay ends: the device hangs up and goes
-    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 1 && !m_form->ComPort1()->Connected(); }, kPatienceMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return driver.Answered() == 1 && !m_form->ComPort1()->Connected(); }, kPatienceMs));
     EXPECT_TRUE(lost.startsWith(QStringLiteral("Port %1 zmizel (").arg(QString::fromStdString(published.Name()))))
         << lost.toStdString();
     EXPECT_EQ(m_form->ComLed1()->State(), cportctl::lsOff);
@@ -240,7 +240,8 @@ TEST_F(HandFedPortTest, ABurstBeyondTheReceiveBufferArrivesWholeAndInOrder)
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_form->Core().FrameCount() == 60; }, kPatienceMs));
     const QStringList lines = m_form->Memo1()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 60);
-    for (int i = 0; i < 60; ++i) EXPECT_TRUE(lines[i].endsWith(QStringLiteral(":%1").arg(0x40 + i))) << lines[i].toStdString();
+    for (int i = 0; i < 60; ++i)
+        EXPECT_TRUE(lines[i].endsWith(QStringLiteral(":%1").arg(0x40 + i))) << lines[i].toStdString();
 }
 
 TEST_F(HandFedPortTest, OneReceiveEventFeedsExactlyOneBufferAndLeavesTheRestWaiting)

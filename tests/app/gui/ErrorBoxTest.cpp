@@ -31,8 +31,7 @@ TEST(ErrorBoxText, GetsAPointOnlyWhenTheLastCharacterSortsAfterThePoint)
         {"dash-", "dash-"},
         {"", ""},
     };
-    for (const auto& [message, shown] : cases)
-        EXPECT_EQ(varmio::ErrorBoxText(message), shown) << message.toStdString();
+    for (const auto& [message, shown] : cases) EXPECT_EQ(varmio::ErrorBoxText(message), shown) << message.toStdString();
 }
 
 TEST(ErrorBox, CaptionIsTheProgramFileNameWithoutItsExtension)
@@ -77,8 +76,7 @@ class Thrower : public QObject {
 public:
     bool event(QEvent* e) override
     {
-        if (e->type() == QEvent::User)
-            throw std::runtime_error("Stream write error");
+        if (e->type() == QEvent::User) throw std::runtime_error("Stream write error");
         return QObject::event(e);
     }
 };

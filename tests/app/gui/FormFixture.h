@@ -64,8 +64,7 @@ protected:
 
     void Feed(std::initializer_list<std::uint8_t> bytes)
     {
-        for (std::uint8_t b : bytes)
-            m_form->Core().ProcessFrameByte(b);
+        for (std::uint8_t b : bytes) m_form->Core().ProcessFrameByte(b);
     }
 
     template <class T>

@@ -33,7 +33,10 @@ const std::initializer_list<std::uint8_t> kFlowFrame{0x35, 0x35, 0x35, 0x04, 0x1
 // The last logged line: the log ends in an empty line for the user to type into.
 QString LastLine(const QPlainTextEdit* memo) { return memo->document()->lastBlock().previous().text(); }
 
-QString Lines(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) + '\n'; }
+QString Lines(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) + '\n';
+}
 
 // A control's rectangle in the client area below the menu bar; for a splitter handle the part that is
 // drawn (a thin handle has a wider grab area around it).
@@ -60,9 +63,14 @@ TEST_F(FormTest, StartsWithTheDesignedTextsAndMarks)
     EXPECT_TRUE(m_form->Memo1()->document()->isEmpty());
     EXPECT_EQ(m_form->Memo2()->toPlainText(), Lines(varmio::CsvHeader));
 
-    const QStringList slave{"Chyba ", QStringLiteral("Topení aktivní"), QStringLiteral("TUV aktivní"),
-                            QStringLiteral("Plamen aktivní"), QStringLiteral("Chlazení aktivní"),
-                            QStringLiteral("Topení 2.Ch akt"), "Diagnostika akt", "REZERVA"};
+    const QStringList slave{"Chyba ",
+                            QStringLiteral("Topení aktivní"),
+                            QStringLiteral("TUV aktivní"),
+                            QStringLiteral("Plamen aktivní"),
+                            QStringLiteral("Chlazení aktivní"),
+                            QStringLiteral("Topení 2.Ch akt"),
+                            "Diagnostika akt",
+                            "REZERVA"};
     for (const char* name : {"CheckListBox1", "CheckListBox2"}) {
         const auto* list = Control<QListWidget>(name);
         ASSERT_EQ(list->count(), 8) << name;
@@ -71,8 +79,7 @@ TEST_F(FormTest, StartsWithTheDesignedTextsAndMarks)
             EXPECT_EQ(list->visualItemRect(list->item(i)).height(), varmio::kCheckListItemHeight);
         }
     }
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(Control<QListWidget>("CheckListBox2")->item(i)->text(), slave[i]);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(Control<QListWidget>("CheckListBox2")->item(i)->text(), slave[i]);
     EXPECT_EQ(Control<QListWidget>("CheckListBox1")->item(4)->text(), QStringLiteral("Topení 2.CH povol."));
 }
 
@@ -89,7 +96,8 @@ TEST_F(FormTest, EveryFixedControlSitsAtItsDesignedPlaceInItsDesignedFont)
         if (!row.Parent.empty()) {
             EXPECT_EQ(parent->objectName().toStdString(), row.Parent);
         }
-        const QRect place(control->mapTo(m_form.get(), QPoint()) - parent->mapTo(m_form.get(), QPoint()), control->size());
+        const QRect place(control->mapTo(m_form.get(), QPoint()) - parent->mapTo(m_form.get(), QPoint()),
+                          control->size());
         EXPECT_EQ(place.topLeft(), QPoint(row.Left, row.Top)) << row.Name;
         EXPECT_EQ(place.height(), row.Height) << row.Name;
         // A label is as wide as its caption: at least the designed width, never cut.
@@ -183,8 +191,7 @@ TEST_F(FormTest, InitEmptiesTheValueBoxesAndLeavesEverythingElse)
     EXPECT_TRUE(m_form->IsChecked(varmio::StatusList::Slave, 3));
     EXPECT_EQ(m_form->Memo1()->toPlainText(), raw);
     EXPECT_EQ(m_form->Memo2()->toPlainText(), records);
-    for (double value : m_form->Core().StoredValues())
-        EXPECT_EQ(value, 0.0);
+    for (double value : m_form->Core().StoredValues()) EXPECT_EQ(value, 0.0);
 }
 
 TEST_F(FormTest, CheckMarksTheUserSetsGoIntoTheNextRecord)
@@ -238,8 +245,7 @@ TEST_F(FormTest, RawLogKeepsItsNewestLinesUpToItsCapWithTheUsersViewAndSelection
     const auto topLine = [raw] { return raw->cursorForPosition(QPoint(1, 1)).block().text(); };
     int next = 0;
     const auto log = [raw, &next](int count) {
-        for (int end = next + count; next < end; ++next)
-            raw->AppendLine(QStringLiteral("line %1").arg(next));
+        for (int end = next + count; next < end; ++next) raw->AppendLine(QStringLiteral("line %1").arg(next));
     };
 
     log(200);

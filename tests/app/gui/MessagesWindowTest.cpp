@@ -30,7 +30,8 @@ constexpr int kOverviewCountColumn = 7;
 
 std::vector<std::uint8_t> Capture(const char* name)
 {
-    const std::string bytes = varmio::test::ReadFile(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name);
+    const std::string bytes =
+        varmio::test::ReadFile(std::filesystem::path(VARMIO_SOURCE_DIR) / "data/captures/relay7" / name);
     return {bytes.begin(), bytes.end()};
 }
 

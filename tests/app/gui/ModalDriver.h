@@ -72,8 +72,7 @@ private:
             m_answered = nullptr; // the last one has closed
             return;
         }
-        if (modal == m_answered || m_next >= m_steps.size())
-            return;
+        if (modal == m_answered || m_next >= m_steps.size()) return;
         m_answered = modal;
         m_steps[m_next++](modal);
     }

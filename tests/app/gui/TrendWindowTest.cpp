@@ -67,7 +67,8 @@ TEST_F(TrendWindowTest, GrafSitsAfterZpravyAndOpensANonModalWindowOverTheLiveSto
     ASSERT_NE(marker, nullptr);
     emit marker->clicked();
     EXPECT_TRUE(chart->SeriesVisible(varmio::tsNtc));
-    EXPECT_TRUE(chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("Výstup z komory (25): 45,5 °C")));
+    EXPECT_TRUE(
+        chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("Výstup z komory (25): 45,5 °C")));
     EXPECT_TRUE(chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("Plamen aktivní: ano")));
 }
 

@@ -72,11 +72,13 @@ TEST_F(PublisherTest, HomeAssistantComingOnlineGetsTheConfigsAgain)
     const std::string topic = "homeassistant/sensor/varmio/tboiler/config";
     Publisher publisher(Options());
     publisher.Post(At(kReadAck, 25, 0x36E6));
-    ASSERT_TRUE(EventuallyRetained(broker.Port(), "homeassistant/#", [&](const auto& held) { return held.contains(topic); }));
+    ASSERT_TRUE(
+        EventuallyRetained(broker.Port(), "homeassistant/#", [&](const auto& held) { return held.contains(topic); }));
     ASSERT_TRUE(test::PublishMessage(broker.Port(), topic, "", true)); // removes the config
     ASSERT_FALSE(RetainedMessages(broker.Port(), "homeassistant/#").contains(topic));
     ASSERT_TRUE(test::PublishMessage(broker.Port(), "homeassistant/status", "online", false));
-    EXPECT_TRUE(EventuallyRetained(broker.Port(), "homeassistant/#", [&](const auto& held) { return held.contains(topic); }));
+    EXPECT_TRUE(
+        EventuallyRetained(broker.Port(), "homeassistant/#", [&](const auto& held) { return held.contains(topic); }));
 }
 
 class PublisherLoginTest : public PublisherTest {
@@ -95,7 +97,8 @@ TEST_F(PublisherLoginTest, ARefusedLoginIsToldOnceHoweverOftenItIsRetried)
     auto refusals = [&] {
         const std::string log = broker.Log();
         std::size_t count = 0;
-        for (std::size_t at = log.find("not authorised"); at != std::string::npos; at = log.find("not authorised", at + 1))
+        for (std::size_t at = log.find("not authorised"); at != std::string::npos;
+             at = log.find("not authorised", at + 1))
             ++count;
         return count;
     };

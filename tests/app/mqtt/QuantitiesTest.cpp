@@ -36,8 +36,8 @@ TEST(QuantitiesTest, EveryQuantityHasItsOwnTopicAndAConfigHomeAssistantAccepts)
     // The units Home Assistant accepts with each device class used, and the classes that forbid
     // "measurement".
     const std::map<std::string, std::set<std::string>> units{
-        {"temperature", {"°C"}}, {"pressure", {"bar"}},  {"volume_flow_rate", {"L/min"}}, {"duration", {"h"}},
-        {"power", {"W", "kW"}},  {"energy", {"kWh"}},    {"carbon_dioxide", {"ppm"}},      {"frequency", {"Hz"}}};
+        {"temperature", {"°C"}}, {"pressure", {"bar"}}, {"volume_flow_rate", {"L/min"}}, {"duration", {"h"}},
+        {"power", {"W", "kW"}},  {"energy", {"kWh"}},   {"carbon_dioxide", {"ppm"}},     {"frequency", {"Hz"}}};
     const Discovery names{"home/boiler", "homeassistant", "1.0"};
     std::set<std::string> objects;
     ASSERT_GT(Quantities().size(), 100u);
@@ -45,8 +45,9 @@ TEST(QuantitiesTest, EveryQuantityHasItsOwnTopicAndAConfigHomeAssistantAccepts)
         SCOPED_TRACE(q.Object);
         EXPECT_TRUE(std::regex_match(q.Object, std::regex("[a-z0-9_]+")));
         EXPECT_TRUE(objects.insert(q.Object).second) << "object id used twice";
-        EXPECT_TRUE(std::regex_match(ConfigTopic(names, q),
-                                     std::regex("homeassistant/(sensor|binary_sensor)/home_boiler/" + q.Object + "/config")));
+        EXPECT_TRUE(
+            std::regex_match(ConfigTopic(names, q),
+                             std::regex("homeassistant/(sensor|binary_sensor)/home_boiler/" + q.Object + "/config")));
         const nlohmann::json config = ConfigJson(names, q);
         EXPECT_EQ(config.at("unique_id"), "home_boiler_" + q.Object);
         EXPECT_EQ(config.at("state_topic"), "home/boiler/" + q.Object);
@@ -55,7 +56,8 @@ TEST(QuantitiesTest, EveryQuantityHasItsOwnTopicAndAConfigHomeAssistantAccepts)
         EXPECT_EQ(config.at("device").at("identifiers"), nlohmann::json::array({"home_boiler"}));
         const std::string deviceClass = config.value("device_class", "");
         if (q.Kind == Component::BinarySensor) {
-            EXPECT_TRUE(deviceClass.empty() || deviceClass == "problem" || deviceClass == "heat" || deviceClass == "running");
+            EXPECT_TRUE(deviceClass.empty() || deviceClass == "problem" || deviceClass == "heat" ||
+                        deviceClass == "running");
             EXPECT_FALSE(config.contains("unit_of_measurement"));
         } else if (!deviceClass.empty()) {
             ASSERT_TRUE(units.contains(deviceClass)) << deviceClass;

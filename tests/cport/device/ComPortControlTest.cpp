@@ -45,7 +45,8 @@ TEST(ComPortClient, TheServersOpeningIsAnsweredOnlyWhereItChangesSomethingAndEna
     EXPECT_EQ(Output(client), Bytes({IAC, WILL, 44, IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3}));
     EXPECT_FALSE(client.Enabled());
     // The opening of a real server: WILL SGA, DO SGA, WILL ECHO, DONT ECHO, DO BINARY, WILL BINARY, DO 44.
-    const std::string opening = Bytes({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44});
+    const std::string opening =
+        Bytes({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44});
     EXPECT_EQ(Feed(client, opening + "data", 1), "data");
     EXPECT_TRUE(client.Enabled());
     EXPECT_EQ(Output(client), Bytes({IAC, DONT, 1})) << "only ECHO, which we refuse, is answered";
@@ -75,7 +76,9 @@ TEST(ComPortClient, DataIsUnescapedAndCommandsRemovedAcrossAnyChunking)
     for (const std::size_t piece : {1u, 2u, 3u, 7u, 1000u}) {
         SCOPED_TRACE(piece);
         ComPortClient client;
-        EXPECT_EQ(Feed(client, stream, piece), "A\xFF" "BC\xFF\xFF" "D");
+        EXPECT_EQ(Feed(client, stream, piece), "A\xFF"
+                                               "BC\xFF\xFF"
+                                               "D");
         EXPECT_EQ(client.ModemState(), 0x31);
         EXPECT_EQ(client.TakeModemReports(), std::vector<std::uint8_t>{0x31});
         EXPECT_EQ(client.Answer(cpSetBaudRate), 0xFF00u) << "an escaped 0xFF in a value";

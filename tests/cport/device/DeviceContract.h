@@ -76,15 +76,9 @@ struct DriverFactory {
 };
 
 // The device's name in test output, instead of the factory's bytes.
-inline void PrintTo(const DriverFactory& factory, std::ostream* os)
-{
-    *os << factory.name;
-}
+inline void PrintTo(const DriverFactory& factory, std::ostream* os) { *os << factory.name; }
 
-inline std::string DriverName(const ::testing::TestParamInfo<DriverFactory>& info)
-{
-    return info.param.name;
-}
+inline std::string DriverName(const ::testing::TestParamInfo<DriverFactory>& info) { return info.param.name; }
 
 // The suite's fixture; the behaviours are its TEST_Ps in DeviceContractTest.cpp.
 class DeviceContractTest : public ::testing::TestWithParam<DriverFactory> {

@@ -65,10 +65,7 @@ DWORD DeviceContractTest::NextEvent(int ms)
     return device->GetOverlappedResult(t.ov, n, false) ? t.mask : 0;
 }
 
-DWORD DeviceContractTest::NextEvent()
-{
-    return NextEvent(kPatienceMs);
-}
+DWORD DeviceContractTest::NextEvent() { return NextEvent(kPatienceMs); }
 
 std::size_t DeviceContractTest::Waiting()
 {
@@ -78,10 +75,7 @@ std::size_t DeviceContractTest::Waiting()
     return stat.cbInQue;
 }
 
-std::string DeviceContractTest::ReadWaiting()
-{
-    return ReadNow(*device, static_cast<DWORD>(Waiting()));
-}
+std::string DeviceContractTest::ReadWaiting() { return ReadNow(*device, static_cast<DWORD>(Waiting())); }
 
 DWORD DeviceContractTest::Queue(const std::string& bytes, std::size_t total)
 {
@@ -476,8 +470,9 @@ TEST_P(DeviceContractTest, WithoutTimeoutsAReadWaitsForItsWholeCount)
 TEST_P(DeviceContractTest, FirstByteTimeoutsEndWithTheFirstArrival)
 {
     OpenAsAPort();
-    for (const COMMTIMEOUTS timeouts : {COMMTIMEOUTS{MAXDWORD, MAXDWORD, 5000, 0, 0}, COMMTIMEOUTS{MAXDWORD, 0, 5000, 0, 0},
-                                        COMMTIMEOUTS{MAXDWORD, 100, 4000, 0, 0}}) {
+    for (const COMMTIMEOUTS timeouts :
+         {COMMTIMEOUTS{MAXDWORD, MAXDWORD, 5000, 0, 0}, COMMTIMEOUTS{MAXDWORD, 0, 5000, 0, 0},
+          COMMTIMEOUTS{MAXDWORD, 100, 4000, 0, 0}}) {
         SCOPED_TRACE(timeouts.ReadTotalTimeoutMultiplier);
         ASSERT_TRUE(device->SetCommTimeouts(timeouts));
         char buffer[10] = {};
@@ -509,7 +504,8 @@ TEST_P(DeviceContractTest, IntervalTimeoutRunsFromTheLastByte)
     EXPECT_FALSE(driver->WaitFor(reader.event, 250)) << "more than the interval after 'a', less after 'b'";
     EXPECT_EQ(EndRead(buffer, 150 + driver->LateMs() + 1000), "ab");
     const std::int64_t took = driver->NowMs() - sentB;
-    std::printf("[ timeout  ] interval 400: ended %lld ms after the last byte was sent\n", static_cast<long long>(took));
+    std::printf("[ timeout  ] interval 400: ended %lld ms after the last byte was sent\n",
+                static_cast<long long>(took));
     EXPECT_GE(took, 399);
     EXPECT_LE(took, 400 + driver->LateMs());
 }

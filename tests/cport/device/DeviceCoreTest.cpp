@@ -20,8 +20,7 @@ using namespace test;
 
 class DeviceCoreTest : public ::testing::Test {
 protected:
-    DeviceCoreTest()
-        : core([this] { return DeviceCore::TimePoint(std::chrono::milliseconds(nowMs)); })
+    DeviceCoreTest() : core([this] { return DeviceCore::TimePoint(std::chrono::milliseconds(nowMs)); })
     {
         core.SetWakeHook([this] { ++wakes; });
         core.Reset();

@@ -32,8 +32,8 @@ TEST(FakeDeviceTest, RecordsEveryCallWithItsArgumentsInOrder)
                 ElementsAre("Open(COM12)", "SetupComm(1024, 1024)",
                             "SetCommState(BaudRate=19200, Flags=0x0001, XonLim=256, XoffLim=256, ByteSize=8, "
                             "Parity=0, StopBits=0, XonChar=17, XoffChar=19, ErrorChar=0, EofChar=0, EvtChar=0)",
-                            "SetCommTimeouts(4294967295, 0, 0, 100, 1000)", "SetCommMask(0x05FF)",
-                            "PurgeComm(0x0003)", "GetCommModemStatus()", "Close()"));
+                            "SetCommTimeouts(4294967295, 0, 0, 100, 1000)", "SetCommMask(0x05FF)", "PurgeComm(0x0003)",
+                            "GetCommModemStatus()", "Close()"));
     EXPECT_THAT(fake.CallLog({FakeDevice::opOpen, FakeDevice::opClose}), ElementsAre("Open(COM12)", "Close()"));
     EXPECT_EQ(fake.CallCount(FakeDevice::opSetupComm), 1);
     EXPECT_EQ(fake.OpenName(), "COM12");

@@ -39,7 +39,10 @@ class NetDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.Ok()); }
 
-    std::string Url(const char* scheme) const { return std::string(scheme) + "://127.0.0.1:" + std::to_string(server.Port()); }
+    std::string Url(const char* scheme) const
+    {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(server.Port());
+    }
 
     void OpenRaw()
     {
@@ -217,8 +220,11 @@ TEST_F(NetDeviceTest, Rfc2217NotificationsBecomeModemEventsAndLineErrorsAndDataI
     ConfigureAsAPort();
     serverSide.join();
 
-    ASSERT_TRUE(server.Send("a\xFF\xFF" "b" + Sb(Bytes({107, 0x11})) + "c"));
-    EXPECT_EQ(Receive(4), "a\xFF" "bc");
+    ASSERT_TRUE(server.Send("a\xFF\xFF"
+                            "b" +
+                            Sb(Bytes({107, 0x11})) + "c"));
+    EXPECT_EQ(Receive(4), "a\xFF"
+                          "bc");
     DWORD status = 0;
     ASSERT_TRUE(device->GetCommModemStatus(status));
     EXPECT_EQ(status, MS_CTS_ON);

@@ -30,10 +30,7 @@ using varmio::test::PtyPair;
 
 class PosixDeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        device = CreateSystemDevice();
-    }
+    void SetUp() override { device = CreateSystemDevice(); }
 
     // Opens the slave as a port does: queue sizes, line settings, timeouts, event mask.
     void OpenAsAPort(DWORD queueSize = 1024, DWORD mask = EV_RXCHAR)

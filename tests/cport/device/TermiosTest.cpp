@@ -152,8 +152,16 @@ TEST(ParityMarkDecoderTest, UndoublesFFAndReplacesMarkedBytes)
 {
     ParityMarkDecoder decoder;
     EXPECT_EQ(Decode(decoder, "plain"), "plain");
-    EXPECT_EQ(Decode(decoder, std::string("a\xFF\xFF" "b", 4)), std::string("a\xFF" "b", 3));
-    EXPECT_EQ(Decode(decoder, std::string("a\xFF\0x" "b", 5)), "a?b");
+    EXPECT_EQ(Decode(decoder, std::string("a\xFF\xFF"
+                                          "b",
+                                          4)),
+              std::string("a\xFF"
+                          "b",
+                          3));
+    EXPECT_EQ(Decode(decoder, std::string("a\xFF\0x"
+                                          "b",
+                                          5)),
+              "a?b");
     EXPECT_EQ(Decode(decoder, std::string("\xFF\0\xFF", 3), '!'), "!") << "a marked 0xFF is still replaced";
     EXPECT_EQ(Decode(decoder, std::string("\0\0", 2)), std::string("\0\0", 2)) << "unmarked NULs are data";
 }
@@ -162,7 +170,12 @@ TEST(ParityMarkDecoderTest, MarksSplitAcrossReadsAreCarriedOver)
 {
     ParityMarkDecoder decoder;
     EXPECT_EQ(Decode(decoder, "x\xFF"), "x");
-    EXPECT_EQ(Decode(decoder, std::string("\xFF" "y", 2)), std::string("\xFF" "y", 2));
+    EXPECT_EQ(Decode(decoder, std::string("\xFF"
+                                          "y",
+                                          2)),
+              std::string("\xFF"
+                          "y",
+                          2));
     EXPECT_EQ(Decode(decoder, "\xFF"), "");
     EXPECT_EQ(Decode(decoder, std::string("\0", 1)), "");
     EXPECT_EQ(Decode(decoder, "zw"), "?w");

@@ -52,8 +52,12 @@ TEST(FuzzReplay, MutatedInputsPass)
             const char byte = static_cast<char>(random() % 256);
             switch (random() % 4) {
             case 0: input.insert(at, 1, byte); break;
-            case 1: if (at < input.size()) input.erase(at, 1 + random() % 4); break;
-            case 2: if (at < input.size()) input[at] = byte; break;
+            case 1:
+                if (at < input.size()) input.erase(at, 1 + random() % 4);
+                break;
+            case 2:
+                if (at < input.size()) input[at] = byte;
+                break;
             default: input.insert(at, std::to_string(static_cast<std::int64_t>(random()) * 4099)); break;
             }
         }

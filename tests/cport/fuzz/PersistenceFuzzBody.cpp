@@ -27,8 +27,8 @@ std::string SavedText(const cport::TCustomComPort& port)
 void LoadAll(cport::TCustomComPort& port, cport::TCustomIniFile& ini)
 {
     port.SetName("ComPort1");
-    port.SetStoredProps({cport::spBasic, cport::spFlowControl, cport::spBuffer, cport::spTimeouts,
-                         cport::spParity, cport::spOthers});
+    port.SetStoredProps(
+        {cport::spBasic, cport::spFlowControl, cport::spBuffer, cport::spTimeouts, cport::spParity, cport::spOthers});
     port.LoadFromIniSection(ini);
 }
 

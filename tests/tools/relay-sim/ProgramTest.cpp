@@ -34,7 +34,8 @@ TEST_F(RelaySimProgram, ReplaysACaptureIntoItsDeviceAndExitsOnceItIsRead)
 {
     const auto capture = ConversationBytes(11, 3000 * kPacketSize); // more than the device buffers hold
     const auto file = m_dir.Path() / "capture.bin";
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(capture.data()), static_cast<std::streamsize>(capture.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(capture.data()), static_cast<std::streamsize>(capture.size()));
     const auto link = m_dir.Path() / "relay";
 
     Program sim({"--replay", file.string(), "--unpaced", "--link", link.string()});

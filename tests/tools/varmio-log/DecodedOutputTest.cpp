@@ -10,8 +10,8 @@ namespace {
 
 Frame MakeFrame(int msgType, int dataId, int raw)
 {
-    return Frame{static_cast<std::uint8_t>(msgType), static_cast<std::uint8_t>(dataId), static_cast<std::uint8_t>(raw >> 8),
-                 static_cast<std::uint8_t>(raw & 0xFF), raw};
+    return Frame{static_cast<std::uint8_t>(msgType), static_cast<std::uint8_t>(dataId),
+                 static_cast<std::uint8_t>(raw >> 8), static_cast<std::uint8_t>(raw & 0xFF), raw};
 }
 
 TEST(DecodedOutputTest, ReadableLineCarriesTimeDirectionTypeIdNameValueAndRaw)

@@ -80,7 +80,8 @@ TEST(EchoTest, KeptLinesWaitForTheReaderWhereOrdinaryLinesAreDropped)
 
         std::jthread reader([&received, fd = pipeFds[0]] {
             char buffer[4096];
-            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<std::size_t>(n));
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                received.append(buffer, static_cast<std::size_t>(n));
         });
         EXPECT_TRUE(echo.WaitForRoom(-1)); // the reader makes room
         EXPECT_TRUE(echo.Drain(-1));

@@ -108,12 +108,14 @@ TEST_F(LoggerDecodeTest, DecodeIsOneReadableLinePerFrameThenTheSummary)
                               "\x35\x35\x35\x07\x0E\x00\x00"
                               "\x35\x35\x35\x35\x00\x01\x02"s;
     test::WriteFile(dir / "in.bin", input);
-    const ChildResult r = Run({"--replay", dir / "in.bin", "--decode", "--timestamp", kStamp, "--records", dir / "r.csv"});
+    const ChildResult r =
+        Run({"--replay", dir / "in.bin", "--decode", "--timestamp", kStamp, "--records", dir / "r.csv"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 5u) << r.out;
-    EXPECT_EQ(lines[0], std::string(kStamp) + "  kotel→termostat  READ-ACK         0 Status: Termostat: Topení povoleno, "
-                                              "TUV povoleno; Kotel: Topení aktivní, Plamen aktivní  (raw 778)");
+    EXPECT_EQ(lines[0], std::string(kStamp) +
+                            "  kotel→termostat  READ-ACK         0 Status: Termostat: Topení povoleno, "
+                            "TUV povoleno; Kotel: Topení aktivní, Plamen aktivní  (raw 778)");
     EXPECT_EQ(lines[1], std::string(kStamp) + "  kotel→termostat  READ-ACK        25 Tboiler: 45.50 °C  (raw 11648)");
     EXPECT_NE(lines[2].find("UNKNOWN-DATAID  14 Max rel-mod setting: nepodporováno"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("?  TYPE-53"), std::string::npos) << lines[3];

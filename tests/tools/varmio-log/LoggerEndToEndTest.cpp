@@ -35,8 +35,8 @@ std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A byte stream that tries the decoder hard: whole packets of the decoded IDs, status frames, runs
@@ -48,7 +48,9 @@ std::vector<std::uint8_t> RandomStream(unsigned seed, std::size_t pieces)
     const int ids[] = {0, 0, 1, 16, 17, 24, 25, 26, 27, 27, 56, 3, 0x35, 255};
     const int types[] = {0, 1, 4, 4, 0x35, 6, 7, 5};
     std::vector<std::uint8_t> out;
-    auto field = [&](int usual) { return static_cast<std::uint8_t>(pick(5) == 0 ? 0x35 : pick(4) == 0 ? pick(256) : usual); };
+    auto field = [&](int usual) {
+        return static_cast<std::uint8_t>(pick(5) == 0 ? 0x35 : pick(4) == 0 ? pick(256) : usual);
+    };
     for (std::size_t i = 0; i < pieces; ++i) {
         switch (pick(6)) {
         case 0: // noise
@@ -80,8 +82,8 @@ protected:
     void ExpectSameAsReference(const std::vector<std::uint8_t>& input, bool all, const std::string& what)
     {
         WriteBytes(dir / "input.bin", input);
-        std::vector<std::string> args = {"--replay", dir / "input.bin", "--timestamp", kStamp,
-                                         "--records", dir / "records.csv", "--raw", dir / "raw.log"};
+        std::vector<std::string> args = {"--replay",  dir / "input.bin",   "--timestamp", kStamp,
+                                         "--records", dir / "records.csv", "--raw",       dir / "raw.log"};
         if (all) args.push_back("--all");
         const Result r = LoggerProcess(dir, args).Wait();
         const reference::Logs expected = reference::Replay(input, kStamp, all);
@@ -144,7 +146,9 @@ TEST_F(LoggerEndToEndTest, DashReadsStandardInput)
 {
     const std::vector<std::uint8_t> stream = RandomStream(42, 500);
     WriteBytes(dir / "input.bin", stream);
-    const Result r = LoggerProcess(dir, {"--replay", "-", "--timestamp", kStamp, "--records", dir / "r.csv"}, dir / "input.bin").Wait();
+    const Result r =
+        LoggerProcess(dir, {"--replay", "-", "--timestamp", kStamp, "--records", dir / "r.csv"}, dir / "input.bin")
+            .Wait();
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const reference::Logs expected = reference::Replay(stream, kStamp, false);
     EXPECT_TRUE(ReadFile(dir / "r.csv") == expected.Records);
@@ -171,8 +175,9 @@ TEST_F(LoggerEndToEndTest, WithoutTimestampLinesCarryTheClockInTheCLocaleFormats
 TEST_F(LoggerEndToEndTest, CharactersOutsideWindows1250AreQuestionMarksInFilesAndKeptOnOutput)
 {
     WriteBytes(dir / "input.bin", Bytes("\x35\x35\x35\x04\x19\x2D\x80"));
-    const Result r = LoggerProcess(dir, {"--replay", dir / "input.bin", "--timestamp", "Út; 日", "--records", dir / "r.csv",
-                               "--raw", dir / "w.log"}).Wait();
+    const Result r = LoggerProcess(dir, {"--replay", dir / "input.bin", "--timestamp", "Út; 日", "--records",
+                                         dir / "r.csv", "--raw", dir / "w.log"})
+                         .Wait();
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(dir / "w.log"), "\xDAt; ?  [Type: 4]  [25] :11648\r\n");
     EXPECT_NE(r.out.find("\nÚt; 日; 0; 0; 0; 45.5;"), std::string::npos) << r.out;
@@ -184,7 +189,8 @@ TEST_F(LoggerEndToEndTest, KilledLoggerHasLostNothingAlreadyLogged)
     // The logger reads a pipe that stays open, so it is still running when it is killed.
     const std::string fifo = dir / "input.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    LoggerProcess run(dir, {"--replay", fifo, "--all", "--timestamp", "D; T", "--records", dir / "r.csv", "--raw", dir / "w.log"});
+    LoggerProcess run(
+        dir, {"--replay", fifo, "--all", "--timestamp", "D; T", "--records", dir / "r.csv", "--raw", dir / "w.log"});
     const int writer = open(fifo.c_str(), O_WRONLY); // blocks until the logger has opened its end
     ASSERT_GE(writer, 0);
     const std::string packets = "\x35\x35\x35\x04\x19\x2D\x80\x35\x35\x35\x01\x18\x15\x80";
@@ -222,8 +228,8 @@ TEST_F(LoggerEndToEndTest, UncreatableOrFullOutputFailsWithOneLine)
     WriteBytes(dir / "input.bin", Bytes("\x35\x35\x35\x04\x19\x2D\x80"));
     const Result missing = LoggerProcess(dir, {"--replay", dir / "input.bin", "--raw", dir / "no/such/raw.log"}).Wait();
     EXPECT_NE(missing.exitCode, 0);
-    EXPECT_EQ(missing.err, "varmio-log: Cannot create file \"" + (dir / "no/such/raw.log") +
-                               "\". No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "varmio-log: Cannot create file \"" + (dir / "no/such/raw.log") + "\". No such file or directory\n");
 
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     const Result full = LoggerProcess(dir, {"--replay", dir / "input.bin", "--records", "/dev/full"}).Wait();

@@ -112,19 +112,18 @@ TEST_F(LoggerFilesTest, ChartIsAPictureBesideTheLogsNeverInTheirPlace)
 
     const std::string records = dir / "records.csv";
     ::unsetenv("DISPLAY"); // the child inherits no display
-    const Result drawn =
-        LoggerProcess(dir, {"--replay", input, "--records", records, "--timestamp", kStamp, "--quiet", "--chart", chart})
-            .Wait();
+    const Result drawn = LoggerProcess(dir, {"--replay", input, "--records", records, "--timestamp", kStamp, "--quiet",
+                                             "--chart", chart})
+                             .Wait();
     ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
     const std::string png = ReadFile(chart);
     ASSERT_GE(png.size(), 24u);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x04\xb0\0\0\x02\x58", 12)) << "1200 x 600";
 
-    const Result unwritable =
-        LoggerProcess(dir, {"--replay", input, "--records", kept, "--timestamp", kStamp, "--quiet", "--chart",
-                            dir / "none/c.png"})
-            .Wait();
+    const Result unwritable = LoggerProcess(dir, {"--replay", input, "--records", kept, "--timestamp", kStamp,
+                                                  "--quiet", "--chart", dir / "none/c.png"})
+                                  .Wait();
     EXPECT_EQ(unwritable.exitCode, 1);
     EXPECT_NE(unwritable.err.find("--chart"), std::string::npos) << unwritable.err;
     EXPECT_EQ(ReadFile(kept), ReadFile(records)) << "the record log is whole";
@@ -168,8 +167,8 @@ TEST_F(LoggerFilesTest, AppendContinuesExistingLogsWithTheHeaderOnlyInANewOrEmpt
     EXPECT_TRUE(ReadFile(dir / "w.log") == once.Raw + once.Raw);
     const std::string lines = once.Records.substr(once.Records.find("\r\n") + 2);
     EXPECT_TRUE(ReadFile(dir / "r.csv") == once.Records + lines) << "one header, then both runs' lines";
-    ASSERT_EQ(LoggerProcess(dir, {"--replay", input, "--all", "--timestamp", kStamp, "--append", "--records",
-                                  dir / "empty.csv"})
+    ASSERT_EQ(LoggerProcess(
+                  dir, {"--replay", input, "--all", "--timestamp", kStamp, "--append", "--records", dir / "empty.csv"})
                   .Wait()
                   .exitCode,
               0);
@@ -184,10 +183,10 @@ TEST_F(LoggerFilesTest, AStalledReaderOfStandardOutputHoldsUpNoLineAndSighupEnds
     ASSERT_GT(expected.Stdout.size(), 2u * 1024 * 1024);
     const std::string fifo = dir / "input.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ChildProcess logger(VARMIO_LOG_PROGRAM,
-                        {"--replay", fifo, "--all", "--timestamp", kStamp, "--records", dir / "r.csv", "--raw",
-                         dir / "w.log"},
-                        {"/dev/null", "", dir / "err", true}); // standard output: a pipe nobody reads yet
+    ChildProcess logger(
+        VARMIO_LOG_PROGRAM,
+        {"--replay", fifo, "--all", "--timestamp", kStamp, "--records", dir / "r.csv", "--raw", dir / "w.log"},
+        {"/dev/null", "", dir / "err", true}); // standard output: a pipe nobody reads yet
     const int writer = ::open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
     ASSERT_EQ(::write(writer, stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
@@ -240,8 +239,8 @@ TEST_F(LoggerFilesTest, AFailingWriteNamesTheFileAndLeavesNoHalfLine)
 TEST_F(LoggerFilesTest, TimestampsThatWouldSpoilTheColumnsAndTwoLogsOnStandardOutputAreRefused)
 {
     ASSERT_TRUE(WriteFile(dir / "x.bin", capture));
-    for (const char* bad : {"7.12.2026\n13:05:20", "7.12.2026; 13:05\r", "7.12.2026;13:05", "a; b; c", "a; b;",
-                            "13:05:20", "\t; x"}) {
+    for (const char* bad :
+         {"7.12.2026\n13:05:20", "7.12.2026; 13:05\r", "7.12.2026;13:05", "a; b; c", "a; b;", "13:05:20", "\t; x"}) {
         SCOPED_TRACE(bad);
         ExpectRefused({"--replay", dir / "x.bin", "--timestamp", bad, "--records", dir / "r.csv"}, 2);
     }

@@ -70,8 +70,9 @@ protected:
 TEST_F(LoggerMqttTest, AReplayLeavesEveryQuantitysLastValueRetainedWithItsConfig)
 {
     const std::string capture = Capture("otgwfw_logfile.bin");
-    ASSERT_TRUE(test::WriteFile(dir / "varmio-log.ini", "; unattended logging\nmqtt = " + broker.Address() +
-                                                            "\nmqtt-prefix = fromfile\nrecords = " + dir / "records.csv" + "\n"));
+    ASSERT_TRUE(test::WriteFile(dir / "varmio-log.ini",
+                                "; unattended logging\nmqtt = " + broker.Address() +
+                                    "\nmqtt-prefix = fromfile\nrecords = " + dir / "records.csv" + "\n"));
     const Result r = LoggerProcess(dir, {"--config", dir / "varmio-log.ini", "--mqtt-prefix", "house/boiler",
                                          "--replay", capture, "--timestamp", kStamp, "--decode"})
                          .Wait();
@@ -109,14 +110,15 @@ TEST_F(LoggerMqttTest, AKilledLoggerLeavesOffline)
         return held["varmio/status"] == "online" && held.contains("varmio/tboiler");
     }));
     logger.Signal(SIGKILL);
-    EXPECT_TRUE(EventuallyRetained(broker.Port(), "varmio/#", [](auto held) { return held["varmio/status"] == "offline"; }));
+    EXPECT_TRUE(
+        EventuallyRetained(broker.Port(), "varmio/#", [](auto held) { return held["varmio/status"] == "offline"; }));
 }
 
 TEST_F(LoggerMqttTest, ABrokerAwayDuringAPacedStreamCostsTheFilesNothingAndGetsTheLatestValuesBack)
 {
     const std::string capture = Capture("otgwfw_logfile.bin");
     auto logs = [&](const TempDir& where) {
-        return std::vector<std::string>{"--all", "--timestamp", kStamp, "--records", where / "records.csv",
+        return std::vector<std::string>{"--all", "--timestamp",    kStamp, "--records", where / "records.csv",
                                         "--raw", where / "raw.log"};
     };
     const TempDir replayRun;
@@ -133,7 +135,8 @@ TEST_F(LoggerMqttTest, ABrokerAwayDuringAPacedStreamCostsTheFilesNothingAndGetsT
     args.insert(args.end(), {"--port", relay.DevicePath(), "--mqtt", broker.Address()});
     relay.Start();
     LoggerProcess logger(dir, args);
-    ASSERT_TRUE(EventuallyRetained(broker.Port(), "varmio/#", [](auto held) { return held.contains("varmio/tboiler"); }));
+    ASSERT_TRUE(
+        EventuallyRetained(broker.Port(), "varmio/#", [](auto held) { return held.contains("varmio/tboiler"); }));
     broker.Stop();
     const std::size_t before = Lines(ReadFile(dir / "raw.log"));
     ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(dir / "raw.log")) >= before + frames / 4; }))
@@ -176,7 +179,8 @@ TEST_F(LoggerMqttTest, ABrokerThatCannotBeUsedIsOneLineAndTheFilesAreWrittenAsWi
         {{"--mqtt", nobody}, "MQTT broker " + nobody + ": Connection refused"},
         {{"--mqtt", guarded.Address(), "--mqtt-user", "varmio", "--mqtt-password-file", dir / "wrong"},
          "MQTT broker " + guarded.Address() + ": the broker refused the user name or password"},
-        {{"--mqtt", guarded.Address(), "--mqtt-tls"}, "MQTT broker " + guarded.Address() + ": the TLS handshake failed"},
+        {{"--mqtt", guarded.Address(), "--mqtt-tls"},
+         "MQTT broker " + guarded.Address() + ": the TLS handshake failed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);

@@ -55,8 +55,8 @@ protected:
     {
         bridge = std::make_unique<Ser2net>(relay.DevicePath(), "19200n81");
         if (!bridge->Running()) return {};
-        return std::string(rfc2217 ? "rfc2217" : "socket") + "://127.0.0.1:" +
-               std::to_string(rfc2217 ? bridge->Rfc2217Port() : bridge->RawPort());
+        return std::string(rfc2217 ? "rfc2217" : "socket") +
+               "://127.0.0.1:" + std::to_string(rfc2217 ? bridge->Rfc2217Port() : bridge->RawPort());
     }
     std::unique_ptr<Ser2net> bridge;
 };
@@ -107,7 +107,8 @@ TEST_F(LoggerSer2netTest, WithReconnectABridgeKilledAndRestartedIsLoggedOnInTheS
     const std::string port = Bridge(relay, true);
     ASSERT_FALSE(port.empty()) << "ser2net did not start";
     relay.Start();
-    LoggerProcess logger(dir, {"--port", port, "--reconnect", "--all", "--records", dir / "r.csv", "--raw", dir / "w.log"});
+    LoggerProcess logger(dir,
+                         {"--port", port, "--reconnect", "--all", "--records", dir / "r.csv", "--raw", dir / "w.log"});
     ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(dir / "w.log")) >= 10; }));
     bridge->Stop(true);
     ASSERT_TRUE(Eventually([&] { return ReadFile(dir / "stderr").find("trying again") != std::string::npos; }));
@@ -147,8 +148,10 @@ TEST(LoggerNetTest, WithReconnectAPortThatDoesNotOpenYetIsTriedAgainUntilItDoes)
     logger.Signal(SIGINT);
     const Result r = logger.Wait();
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "varmio-log: cannot open port \"" + port + "\": Unable to open com port (Error: 111): Connection "
-                     "refused; trying again\nvarmio-log: port \"" + port + "\" is back\n");
+    EXPECT_EQ(r.err, "varmio-log: cannot open port \"" + port +
+                         "\": Unable to open com port (Error: 111): Connection "
+                         "refused; trying again\nvarmio-log: port \"" +
+                         port + "\" is back\n");
 }
 
 TEST(LoggerNetTest, NetworkPortsThatCannotOpenEndTheLoggerWithOneClearLine)

@@ -29,16 +29,15 @@
 namespace varmio {
 namespace {
 
+using test::Capture;
+using test::Eventually;
+using test::ExpectSameLogsAsReplay;
+using test::kStamp;
+using test::Lines;
 using test::LoggerProcess;
 using test::ReadFile;
 using test::Result;
 using test::TempDir;
-using test::Eventually;
-using test::ExpectSameLogsAsReplay;
-using test::Capture;
-using test::kStamp;
-using test::Lines;
-
 
 // varmio-relay-sim as a child process; its first output line is the device to open.
 class RelayProcess : public test::ChildProcess {
@@ -94,7 +93,8 @@ TEST_F(LoggerPortTest, StopSignalsCloseThePortAndLeaveCompleteLogs)
         RelayProcess relay({"--seed", "7", "--speed", "40"});
         const std::string device = relay.DevicePath();
         ASSERT_FALSE(device.empty());
-        LoggerProcess logger(round, {"--port", device, "--all", "--records", round / "r.csv", "--raw", round / "w.log"});
+        LoggerProcess logger(round,
+                             {"--port", device, "--all", "--records", round / "r.csv", "--raw", round / "w.log"});
         ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(round / "w.log")) >= 20; })) << "no frames logged";
         ::kill(logger.Pid(), signal);
         const Result r = logger.Wait();
@@ -157,9 +157,10 @@ TEST_F(LoggerPortTest, StopSignalsAtRandomMomentsOfAnUnpacedStreamEndTheLoggerWi
         ASSERT_TRUE(Eventually([&] {
             std::error_code ec;
             return std::filesystem::file_size(files / "w.log", ec) >= grown && !ec;
-        })) << ReadFile(files / "w.log").size() << " of " << grown << " bytes; relay state "
-            << static_cast<int>(relay.State()) << ", sent " << relay.BytesSent() << "; logger: "
-            << logger.ChildProcess::Wait(std::chrono::milliseconds(0)) << " " << ReadFile(files / "stderr");
+        })) << ReadFile(files / "w.log").size()
+            << " of " << grown << " bytes; relay state " << static_cast<int>(relay.State()) << ", sent "
+            << relay.BytesSent() << "; logger: " << logger.ChildProcess::Wait(std::chrono::milliseconds(0)) << " "
+            << ReadFile(files / "stderr");
         const auto signalled = std::chrono::steady_clock::now();
         logger.Signal(signals[rng() % 3]);
         const int exitCode = logger.ChildProcess::Wait(std::chrono::seconds(10)); // one that hangs fails here
@@ -195,8 +196,8 @@ TEST_F(LoggerPortTest, PortThatDoesNotOpenFailsWithOneLineAndCreatesNoOutput)
 {
     const Result missing = LoggerProcess(dir, {"--port", "no-such-tty", "--records", dir / "r.csv"}).Wait();
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err,
-              "varmio-log: cannot open port \"no-such-tty\": Unable to open com port (Error: 2): No such file or directory\n");
+    EXPECT_EQ(missing.err, "varmio-log: cannot open port \"no-such-tty\": Unable to open com port (Error: 2): No such "
+                           "file or directory\n");
     EXPECT_EQ(missing.out, "");
     EXPECT_FALSE(std::filesystem::exists(dir / "r.csv"));
 
@@ -207,16 +208,19 @@ TEST_F(LoggerPortTest, PortThatDoesNotOpenFailsWithOneLineAndCreatesNoOutput)
     ASSERT_TRUE(Eventually([&] { return Lines(ReadFile(dir / "first.log")) >= 1; }));
     const Result second = LoggerProcess(dir, {"--port", device}).Wait();
     EXPECT_EQ(second.exitCode, 1);
-    EXPECT_EQ(second.err.rfind("varmio-log: cannot open port \"" + device + "\": Unable to open com port (Error: ", 0), 0u)
+    EXPECT_EQ(second.err.rfind("varmio-log: cannot open port \"" + device + "\": Unable to open com port (Error: ", 0),
+              0u)
         << second.err;
     EXPECT_EQ(Lines(second.err), 1u);
 }
 
 TEST_F(LoggerPortTest, LineSpeedOptionTakesRatesAndRefusesOtherText)
 {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--port", "x", "--baud", "fast"}, {"--port", "x", "--baud", "-9600"}, {"--replay", "-", "--baud", "9600"},
-             {"--port", "x", "--demo"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--port", "x", "--baud", "fast"},
+                                               {"--port", "x", "--baud", "-9600"},
+                                               {"--replay", "-", "--baud", "9600"},
+                                               {"--port", "x", "--demo"}}) {
         const Result r = LoggerProcess(dir, args).Wait();
         EXPECT_EQ(r.exitCode, 2) << r.err;
         EXPECT_EQ(Lines(r.err), 1u) << r.err;

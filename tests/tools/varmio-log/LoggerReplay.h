@@ -18,8 +18,9 @@ namespace varmio::test {
 // `args` with --timestamp kStamp, --all and both logs into `where`.
 inline std::vector<std::string> WithOutputs(std::vector<std::string> args, const TempDir& where)
 {
-    for (const std::string& a : {std::string("--timestamp"), std::string(kStamp), std::string("--all"),
-                                 std::string("--records"), where / "records.csv", std::string("--raw"), where / "raw.log"})
+    for (const std::string& a :
+         {std::string("--timestamp"), std::string(kStamp), std::string("--all"), std::string("--records"),
+          where / "records.csv", std::string("--raw"), where / "raw.log"})
         args.push_back(a);
     return args;
 }

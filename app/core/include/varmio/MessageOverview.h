@@ -24,7 +24,7 @@ struct OverviewRow {
     bool HasRequest = false; // a thermostat frame (types 0..3) was seen
     std::uint8_t RequestType = 0;
     std::uint16_t RequestRaw = 0;
-    bool HasAnswer = false;  // a boiler frame (types 4..7) was seen
+    bool HasAnswer = false; // a boiler frame (types 4..7) was seen
     std::uint8_t AnswerType = 0;
     std::uint16_t AnswerRaw = 0;
     std::uint64_t Count = 0; // every frame with this ID, whatever its type
@@ -51,8 +51,8 @@ public:
     void Clear();
 
 private:
-    std::array<OverviewRow, kMaxRows> m_rows{};       // by data ID
-    std::array<std::uint8_t, kMaxRows> m_order{};     // place -> data ID
+    std::array<OverviewRow, kMaxRows> m_rows{};              // by data ID
+    std::array<std::uint8_t, kMaxRows> m_order{};            // place -> data ID
     std::array<std::int16_t, kMaxRows> m_place = Unplaced(); // data ID -> place, -1 unseen
     std::size_t m_rowCount = 0;
     std::bitset<kMaxRows> m_changed;

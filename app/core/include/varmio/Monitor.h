@@ -49,14 +49,14 @@ struct ValueSlot {
 };
 
 inline constexpr std::array<ValueSlot, 8> kValueSlots{{
-    {24, kWriteData, false, Box::RoomTemperature},    // Lcd
-    {1, kWriteData, false, Box::ControlSetpoint},     // Pt
-    {26, kReadAck, false, Box::DhwTemperature},       // Tuv
-    {25, kReadAck, false, Box::FlowTemperature},      // Ntc
-    {17, kReadAck, false, Box::RelativeModulation},   // Modul
-    {56, kWriteData, false, Box::DhwSetpoint},        // STuv
-    {16, kWriteData, false, Box::RoomSetpoint},       // PtPozadavek
-    {27, kReadAck, true, Box::OutsideTemperature},    // Venku
+    {24, kWriteData, false, Box::RoomTemperature},  // Lcd
+    {1, kWriteData, false, Box::ControlSetpoint},   // Pt
+    {26, kReadAck, false, Box::DhwTemperature},     // Tuv
+    {25, kReadAck, false, Box::FlowTemperature},    // Ntc
+    {17, kReadAck, false, Box::RelativeModulation}, // Modul
+    {56, kWriteData, false, Box::DhwSetpoint},      // STuv
+    {16, kWriteData, false, Box::RoomSetpoint},     // PtPozadavek
+    {27, kReadAck, true, Box::OutsideTemperature},  // Venku
 }};
 
 // The value in tenths, k in k / 10: unsigned f8.8 (signed two's complement when isSigned), rounded

@@ -56,9 +56,9 @@ using FlagBits = std::array<FlagBit, 8>;
 // One item of a data value: a byte, or the whole 16-bit value when its type is wide.
 struct FieldInfo {
     ValueType Type = ValueType::Unused;
-    std::string_view Key;     // "value" for a whole 16-bit value
-    std::string_view Caption; // empty for a whole 16-bit value: the data ID's description says it
-    std::string_view Unit;    // empty when the value has none (flags, counts, codes)
+    std::string_view Key;           // "value" for a whole 16-bit value
+    std::string_view Caption;       // empty for a whole 16-bit value: the data ID's description says it
+    std::string_view Unit;          // empty when the value has none (flags, counts, codes)
     const FlagBits* Bits = nullptr; // Flag8 only; null when every bit is reserved
 };
 
@@ -70,9 +70,9 @@ struct DataIdInfo {
     std::string_view Name;        // the protocol's short name, ASCII ("Tboiler")
     std::string_view Description; // Czech
     Access Dir;
-    std::string_view Since;       // the protocol version that added it ("≤1.2" for the early ones)
-    FieldInfo High;               // the high byte, or the whole value when its type is wide
-    FieldInfo Low;                // the low byte; Unused when High is wide
+    std::string_view Since; // the protocol version that added it ("≤1.2" for the early ones)
+    FieldInfo High;         // the high byte, or the whole value when its type is wide
+    FieldInfo Low;          // the low byte; Unused when High is wide
 };
 
 // "čtení", "zápis", "čtení i zápis".
@@ -94,15 +94,15 @@ struct DecodedField {
 
     double F88() const { return Value / 256.0; }
     int Weekday() const { return (Value >> 5) & 7; } // DayHour only
-    int Hour() const { return Value & 0x1F; }         // DayHour only
+    int Hour() const { return Value & 0x1F; }        // DayHour only
 };
 
 struct DecodedFrame {
     std::uint8_t MsgType = 0;
     std::uint8_t DataId = 0;
-    std::uint16_t Raw = 0;                 // ValueHigh * 256 + ValueLow
-    const DataIdInfo* Info = nullptr;      // null: the ID is not in the table
-    std::array<DecodedField, 2> Fields{};  // an unknown ID gives its two bytes as U8 fields
+    std::uint16_t Raw = 0;                // ValueHigh * 256 + ValueLow
+    const DataIdInfo* Info = nullptr;     // null: the ID is not in the table
+    std::array<DecodedField, 2> Fields{}; // an unknown ID gives its two bytes as U8 fields
     std::uint8_t FieldCount = 0;
 
     std::span<const DecodedField> Values() const { return {Fields.data(), FieldCount}; }

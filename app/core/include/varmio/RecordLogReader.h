@@ -29,10 +29,10 @@ public:
 
 // What reading a log found besides the records it stored.
 struct RecordLogReport {
-    std::size_t Records = 0;       // data lines read into the store
-    std::size_t Skipped = 0;       // non-empty lines that were neither the header nor a record
-    std::size_t FirstSkipped = 0;  // the first of those (line number from 1); 0 when none
-    std::string FirstSkippedText;  // its text (UTF-8, cut to 80 characters)
+    std::size_t Records = 0;      // data lines read into the store
+    std::size_t Skipped = 0;      // non-empty lines that were neither the header nor a record
+    std::size_t FirstSkipped = 0; // the first of those (line number from 1); 0 when none
+    std::string FirstSkippedText; // its text (UTF-8, cut to 80 characters)
 };
 
 // Reads the log at `path` into `store` (best made with Options::GapAfter 0: a missing line means

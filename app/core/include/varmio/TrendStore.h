@@ -78,7 +78,17 @@ std::int32_t ReadTrendValue(TrendReading reading, std::uint8_t bit, std::uint16_
 // boxes are: same data ID, same message type, same rounding), then the slave's flame,
 // heating-active and hot-water-active bits (data ID 0 in READ-ACK frames).
 enum StandardSeries : std::uint8_t {
-    tsLcd, tsPt, tsTuv, tsNtc, tsModul, tsSTuv, tsPtPozadavek, tsVenku, tsFlame, tsHeating, tsHotWater,
+    tsLcd,
+    tsPt,
+    tsTuv,
+    tsNtc,
+    tsModul,
+    tsSTuv,
+    tsPtPozadavek,
+    tsVenku,
+    tsFlame,
+    tsHeating,
+    tsHotWater,
 };
 inline constexpr std::size_t kStandardSeriesCount = 11;
 const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries();

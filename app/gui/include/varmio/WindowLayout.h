@@ -56,7 +56,7 @@ std::span<const std::string_view> StatusItemCaptions(StatusList list);
 
 // The window's own properties.
 inline constexpr std::string_view kWindowCaption = "Varmio ver.1.0 [QZ7XYV]";
-inline constexpr int kClientWidth = 1242;  // client area below the menu bar
+inline constexpr int kClientWidth = 1242; // client area below the menu bar
 inline constexpr int kClientHeight = 546;
 inline constexpr int kCheckListItemHeight = 13;
 inline constexpr int kClockIntervalMs = 1000;
@@ -72,6 +72,5 @@ QFont WindowFont();
 // substitutes), or when Qt refused a font file.
 bool RegisterWindowFonts();
 QColor WindowBackground();
-
 
 } // namespace varmio

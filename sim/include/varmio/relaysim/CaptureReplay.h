@@ -70,7 +70,7 @@ private:
     int m_fd = -1;
     bool m_loop;
     std::vector<std::uint8_t> m_chunk;
-    std::size_t m_at = 0; // next byte of the chunk to send
+    std::size_t m_at = 0;                          // next byte of the chunk to send
     std::array<std::uint8_t, kPacketSize> m_run{}; // the run handed out last
     std::int64_t m_runIndex = 0;
 };

@@ -31,8 +31,7 @@ struct Packet {
     std::array<std::uint8_t, kPacketSize> Bytes() const
     {
         std::array<std::uint8_t, kPacketSize> bytes{};
-        for (std::size_t i = 0; i < kSyncCount; ++i)
-            bytes[i] = kSyncByte;
+        for (std::size_t i = 0; i < kSyncCount; ++i) bytes[i] = kSyncByte;
         bytes[kMsgTypeAt] = MsgType;
         bytes[kDataIdAt] = DataId;
         bytes[kValueHighAt] = ValueHigh;

@@ -49,11 +49,11 @@ enum class RelayState : std::uint8_t {
     Idle,             // constructed, not running
     WaitingForReader, // nothing sent yet, no program has the device open
     Sending,
-    Paused,           // the last reader closed the device
-    Draining,         // all sent; waiting for the reader to read the rest
-    Finished,         // a single replay fully read
-    Stopped,          // stopped on request
-    Failed,           // ended by an error; see Error()
+    Paused,   // the last reader closed the device
+    Draining, // all sent; waiting for the reader to read the rest
+    Finished, // a single replay fully read
+    Stopped,  // stopped on request
+    Failed,   // ended by an error; see Error()
 };
 
 class RelaySimulator {

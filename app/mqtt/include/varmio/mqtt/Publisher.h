@@ -48,9 +48,9 @@ struct PublisherOptions {
     std::string User;     // empty: no user name
     std::string Password; // used only with a user
     bool Tls = false;
-    std::string CaFile;   // empty with Tls: the system's certificate folder
-    std::chrono::milliseconds MinInterval{1000}; // between two publishes of one topic
-    std::chrono::milliseconds MaxBackoff{16'000}; // the longest pause between connection attempts
+    std::string CaFile;                              // empty with Tls: the system's certificate folder
+    std::chrono::milliseconds MinInterval{1000};     // between two publishes of one topic
+    std::chrono::milliseconds MaxBackoff{16'000};    // the longest pause between connection attempts
     std::chrono::milliseconds FinishPatience{5'000}; // how long Finish waits for the broker
     // A line for the user: a connection failure (once until the next success), a connection regained
     // after a failure, a lost connection. Without the program's name; no line end.

@@ -25,10 +25,10 @@ struct Quantity {
     std::uint8_t DataId = 0;
     std::uint8_t Field = 0; // index into DecodedFrame::Fields
     Part Of = Part::Number;
-    std::uint8_t Bit = 0;   // Part::Bit only
+    std::uint8_t Bit = 0; // Part::Bit only
     Component Kind = Component::Sensor;
-    std::string Object;     // the topic's last level and the entity's object id: [a-z0-9_]
-    std::string Name;       // the entity's name (Czech, UTF-8)
+    std::string Object;           // the topic's last level and the entity's object id: [a-z0-9_]
+    std::string Name;             // the entity's name (Czech, UTF-8)
     std::string_view Unit;        // as Home Assistant spells it; empty for none
     std::string_view DeviceClass; // empty for none
     std::string_view StateClass;  // empty for none
@@ -51,9 +51,9 @@ void QuantityValue(const Quantity& quantity, const DecodedFrame& frame, std::str
 
 // Where the configs go and what they name.
 struct Discovery {
-    std::string Prefix = "varmio";             // the values' topics: PREFIX/<object>, availability PREFIX/status
+    std::string Prefix = "varmio"; // the values' topics: PREFIX/<object>, availability PREFIX/status
     std::string DiscoveryPrefix = "homeassistant";
-    std::string Version;                       // the program's version, for the device block
+    std::string Version; // the program's version, for the device block
 };
 
 // The node id for the prefix: its characters outside [A-Za-z0-9_-] replaced by "_".
