@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing the port component for other projects: `cmake --install <build> --component cport` puts
 # libcport and libcportctl (static and shared), their public headers, the CMake package `cport` and
 # pkg-config files under the prefix. A user writes

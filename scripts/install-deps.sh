@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages that building, running and testing need, when any is missing, and
 # the extra packages named as arguments (scripts that need more than the build pass them).
 # (locales: the locale sources from which the regional-settings tests build the locales they need;

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package build/package/varmio_<version>_<arch>.deb: installs what building needs
 # and the packaging tools (help2man for the manual pages, dpkg-dev for the dependencies CPack reads
 # from the programs), makes an optimised build without the tests, and runs CPack. With "--check" it

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the monitor and starts it on its built-in demo relay (or on the port given as first argument):
 # the window where a display exists, else the headless logger printing record lines until Ctrl-C.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the screenshots shown in the README: builds the program, starts it on a virtual X display
 # (Xvfb), waits for the window and its first clock tick, and saves the window to docs/window.png (or
 # to the file given as first argument). Then starts it again on a real capture with its message

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds and runs the whole suite: once plainly, once under AddressSanitizer + UndefinedBehaviorSanitizer,
 # and the threaded tests under ThreadSanitizer.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs clang-tidy with the checks of .clang-tidy over every source file of the tree, as the dev build
 # compiles it (its compile_commands.json); fails on any finding. Needs clang-tidy (scripts/install-deps.sh).
 # Takes a few minutes on two cores.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The monitor program: the application object and its one window.
 //
 // Without options it starts exactly as designed: port "COM12" preselected when the machine has it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frames per second through ProcessFrameByte, with value decoding, record building and the change
 // filter, on the real captures; and the heap allocations per frame (to be 0). The second reading
 // (every frame decoded to typed values, into the message overview and the message log, stamped with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bytes per second from a pseudo-terminal's far side to the reader: once through the system device
 // (reader thread, input queue, "character received" wait, ClearCommError, ReadFile, as a port's event
 // loop receives), once by plain blocking read() of the same pseudo-terminal. The ratio of the two is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Appending lines to the window's logs: the cost of a line must not grow with the log. Appends
 // 100 000 record lines to a record log that is empty and to one that already holds 1 000 000, with
 // the window shown (offscreen) and repainted every 100 lines as the event loop would between frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The publisher's hand-off while the broker is away: what one Post costs on the logging thread, and
 // that memory does not grow with the outage: the process's resident memory before and after 100 000
 // and 10 000 000 changing frames, and the allocations made meanwhile (by both threads: the

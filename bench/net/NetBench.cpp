@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network ports: throughput from a loopback TCP writer to a port's OnRxChar handler against plain
 // recv() of the same kind of connection in the same run, and the latency from a relay packet written
 // to a serial line to the handler that receives it through ser2net.

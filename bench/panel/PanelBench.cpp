@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection panel on a pseudo-terminal, with the window shown (offscreen):
 //
 //   PacketToFrameShown  the time from a packet's last byte written into the terminal to the frame

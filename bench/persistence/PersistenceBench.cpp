@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listing the serial ports and storing a port's settings: what one call costs.
 
 #include <benchmark/benchmark.h>

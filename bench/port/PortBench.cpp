@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receiving through the port against reading the same pseudo-terminal directly, and the event
 // thread's wake-ups while the port is open and idle.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window left running for a week, in minutes: the relay simulator (a child process, so that the
 // process's CPU time is the window's alone) sends its conversation unpaced on a pseudo-terminal, and
 // the window, shown offscreen with its clock ticking, takes every frame. A real bus brings about 1.5

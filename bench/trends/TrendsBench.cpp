@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend store's costs: adding a frame (steady state, with a day of history being folded into
 // minutes), the monitor core's frame rate with and without the store fed from its frames, and a
 // 24-hour query at 1000 columns over 1 000 and over 1 000 000 samples (to cost about the same: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Letter case of ASCII text, as names in ini files and registry keys are compared.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port object: construction, opening and closing, property setters, re-applying settings to the
 // open device, load completion and error reports.
 

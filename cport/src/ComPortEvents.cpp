@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port's event dispatch: one operation per line event, the open and close notices, the event
 // hooks, and the registry of links with its notices.
 

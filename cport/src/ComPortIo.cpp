@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port's traffic with the open device: reading, writing, the input queue count, modem lines, line
 // errors, aborting transfers, and the asynchronous operation records that transfers go through.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The event thread of an open port: waits on the device for the port's line events and hands each
 // batch to the port as its SyncMethod says. Created by OpenPort and destroyed by ClosePort, both on

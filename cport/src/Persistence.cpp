@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 29 stored keys and the port's four operations that walk them: saving to and loading from an ini
 // section or a registry key.
 

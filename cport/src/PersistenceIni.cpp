@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ini files: a SimpleIni document with the reading rules of Windows ini files, in memory or on disk.
 
 // Text is 8-bit and kept as it is: no wide-character converter is needed. The templates are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry key held in memory, with the registry access layer's reading rules and errors.
 
 #include <algorithm>

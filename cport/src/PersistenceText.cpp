@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text forms of stored Boolean and character settings, and the integer reading that
 // character texts and ini files share.
 

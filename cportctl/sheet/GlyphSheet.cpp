@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders every LED glyph, on and off, enlarged, into one PNG sheet for checking the pictures by eye:
 // one row per kind (the six built-in ones, then the monitor's own pair given as custom pictures). The
 // first two columns are the lit and the dark LED as it draws itself on a window's face colour (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cportctl/ComLed.h"
 
 #include "cport/Errors.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Doxygen's input filter for the public headers: their plain // comments become the reference.
 
 - A file's first comment block describes the file.

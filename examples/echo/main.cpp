@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // cport_echo PORT: opens the serial port PORT (9600 8N1) and writes every line it receives back, until
 // the line "quit" comes or the port goes away. Prints "ready" once the port is open.
 #include <cport/CPort.h>

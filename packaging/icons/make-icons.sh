@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the icon (varmio.svg, the lit connection lamp) to the PNG sizes the desktop's icon theme
 # takes, next to this script. Needs rsvg-convert (Debian librsvg2-bin); the PNGs are committed, so
 # building does not. Run after changing the SVG:

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the LED glyphs and writes them as 16-colour (4 bits per pixel) BMP files.
 
 Run from anywhere; the files land next to this script:

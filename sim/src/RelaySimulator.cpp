@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "varmio/relaysim/RelaySimulator.h"
 #include "varmio/relaysim/CaptureReplay.h"
 #include "varmio/relaysim/Conversation.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text forms of the line parameters, event masks, line errors and modem status.
 
 #include "cport/CPort.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listing the installed serial ports: the listing rules over a scripted key, the Linux sysfs source on
 // a made-up sysfs tree and on this machine, and the virtual ports a program publishes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Error kinds, their messages, and how EComPort words them.
 
 #include "cport/CPort.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The component framework: ownership, free notification both ways, loading, and the exception hook.
 
 #include "cport/CPort.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network port names: which names mean the network, what they give, and what is said when one is wrong.
 
 #include "cport/NetPort.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installed package: the build tree's cport is installed into a temporary prefix, the example
 // program is configured (with Qt kept out of sight), built against it and run on a pseudo-terminal.
 

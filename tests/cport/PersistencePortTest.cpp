@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving a port's settings to an ini section or a registry key and loading them back: what is written,
 // in which order, what loading restores and leaves, the texts of the edge cases, bad input, errors,
 // and loading onto an open port.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces settings are stored with: the text forms of stored settings, the integer reading they
 // share, ini files in memory and on disk, and the registry key held in memory.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event thread and event dispatch against the scripted fake device: the hand-over of each batch in
 // every route, each operation's link notices and hooks, the received-data rules, closing while a
 // hand-over waits, and what happens when the event loop ends by a failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading, line state and asynchronous records against the scripted fake device.
 
 #include "PortTestSupport.h"

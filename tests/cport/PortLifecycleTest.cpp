@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port object's lifecycle against the scripted fake device: the order of hooks, link notices and
 // device calls in open and close (and in each way they fail), property setter rules, load
 // completion, and the error table as the operations report it, raised and through OnException.

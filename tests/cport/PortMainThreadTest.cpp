@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main-thread queue, the send/reply sink and the headless event loop.
 
 #include "PortTestSupport.h"

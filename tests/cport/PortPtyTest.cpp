@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port on pseudo-terminals, as on a real serial line: opening, reading, settings reaching the
 // device, resources over many opens, and received data streamed through the event thread.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the port's tests: a port on the scripted fake device, a trace that interleaves the port's
 // hooks and link notices with the device calls made between them, and a catcher for what reaches the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing on a pseudo-terminal: a long stream through WriteData and WriteDataAsync arrives whole and in
 // order, and a write the far end does not take ends when its write timeouts run out.
 

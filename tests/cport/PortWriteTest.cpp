@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing against the scripted fake device: what reaches the line, the links' notices and OnTxEmpty
 // in their order, and failed and short writes.
 

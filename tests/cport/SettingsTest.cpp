@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four settings objects (setter rule, presets, copying) and the DCB and timeouts composed from them.
 
 #include "cport/CPort.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The selector on screen: binding, picking, the Text property, removal of the port, loading order.
 #include "cportctl/ComComboBox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The signal LED: state and OnChange, following a port through its link, the ring hold, glyphs and
 // painting, removal of the port, loading, and events processed inside a link notice.
 #include "cportctl/ComLed.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The selector's logic without a widget: item lists, taking a text, applying it, reading the port.
 #include "cportctl/ComSelect.h"
 

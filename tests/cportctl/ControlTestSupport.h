@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the control tests: a port on the scripted fake device, waiting for a condition while Qt's
 // event loop runs, and a catcher for what reaches the application's exception handler.

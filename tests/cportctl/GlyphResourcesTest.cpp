@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The glyph bitmaps compiled into the controls: names, sizes, colour depth, backgrounds and looks.
 #include "cportctl/ComLed.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's event loop serving the port component's main-thread queue once the hook is installed.
 
 #include "cportctl/CPortCtl.h"

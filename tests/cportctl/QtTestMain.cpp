@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One application object for all the control tests, on Qt's offscreen platform, with the port
 // component's main-thread queue served by Qt's event loop.
 #include "cportctl/QtMainThread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Collects what reaches the port component's application exception handler while it lives, and puts
 // the previous handler back afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A program of ours run as a child process, for the tests of the command-line tools. Standard input
 // comes from a file; standard output and error go to files (for programs that write much before the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Replaces the global operator new with one that counts every allocation, so a test or benchmark can
 // show that a path allocates nothing. The replacement is a definition: include this header in one

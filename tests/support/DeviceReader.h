@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A program's end of the simulator's device for the tests: opened as a serial port is, read with
 // deadlines (never fixed sleeps).

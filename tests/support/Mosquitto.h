@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A real mosquitto broker for one test fixture, on a free loopback port, configured from a file in
 // a temporary folder (persistence off, anonymous clients or a password file); and a small client

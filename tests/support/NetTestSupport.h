@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Network test helpers: a TCP server on the loopback interface on a free port, and the real ser2net
 // started on a free loopback port in front of a serial device, its configuration in a temporary folder.

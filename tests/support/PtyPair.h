@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pseudo-terminal pair: the code under test opens the slave by its path as a serial port; the test
 // holds the master, the far end of the line. The master also reports the line settings the slave was

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A display for driving the monitor core in tests: keeps the check marks, counts what it is handed
 // and, unless told not to, keeps every text (boxes and log lines) in memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the logger's bytes come from. Replay reads a file or standard input; other sources (a serial
 // port, the built-in demo relay) implement the same interface.

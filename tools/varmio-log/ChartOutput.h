@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The chart of a run as a PNG picture (varmio-log --chart): the trends chart drawn into an image on
 // Qt's offscreen platform, so no display is needed. Built only with the window's libraries; the

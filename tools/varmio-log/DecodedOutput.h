@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The logger's decoded output: each frame as one readable line (--decode) or as one JSON object on
 // a line of its own (--json, JSON Lines). Both read the frame through the core's data-ID table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the logger shows its record lines besides the files: standard output, fed by a writer thread
 // from a bounded queue. The files are the record; the echo never holds them up. When the reader of

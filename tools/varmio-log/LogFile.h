@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The logger's output files: the record log and the raw log, Windows-1250 text with CR LF line ends,
 // each line handed to the system whole as it is logged. Standard output can stand in for one of them.

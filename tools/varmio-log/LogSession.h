@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The headless logger's side of the monitor: it stands in for the main window's slots, writes the
 // record log and the raw log to their files (each line handed to the system as it is logged), shows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // varmio-log's publishing options (--mqtt and its companions) and the publisher they start.
 

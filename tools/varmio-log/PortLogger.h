@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The logger on a serial port: a port set up as the main window's ComPort1, whose OnRxChar handler
 // reads every waiting byte and feeds it to a LogSession, served by a headless event loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The stop signals (SIGINT, SIGTERM, SIGHUP) taken as readable events instead of interruptions: they
 // are blocked and arrive through a signalfd that the logger's waits include. No handler runs, so no

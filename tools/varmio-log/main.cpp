@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log: the monitor without a window. Feeds bytes to the monitor core and writes the record
 // log and the raw log as the window would save them, showing each record line on standard output.
 // The bytes come from a file (a replay), from a serial port, or from the built-in demo relay; SIGINT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-relay-sim: a relay on a pseudo-terminal, or behind a raw TCP bridge on 127.0.0.1 (--tcp).
 // Prints the device path (or the bridge's port name) as its first line, waits for a program to open
 // the device (or connect), then sends the built-in thermostat/boiler conversation or replays a capture.

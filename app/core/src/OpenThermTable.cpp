@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The OpenTherm data-ID table: every ID of protocol 2.2 and the later ones a monitor commonly meets,
 // written once as data. Where sources disagree the table follows the 2.2-era overview, except where
 // a note says otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Text helpers private to the core: plain decimal numbers and character-set conversion.
 

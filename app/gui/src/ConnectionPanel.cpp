@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection panel: the "Serial Port" group's port selector, speed selector and LED, bound to
 // the window's port ComPort1, and the two handlers that open or close the port and feed received
 // bytes to the frame decoder.

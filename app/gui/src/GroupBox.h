@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A group box drawn as the window was designed: an etched frame whose top line runs through the
 // middle of the caption, so that the controls placed just below the caption clear the frame.

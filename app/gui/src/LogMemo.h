@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A log memo: a plain-text box the user may edit, to which the program appends lines. Appending
 // costs the same however long the log is: the line is inserted at the end without an undo record,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Table models over the core's message overview and message log, for the message window. They read
 // the core's stores and follow them when Refresh is called (the window calls it on a timer), so a

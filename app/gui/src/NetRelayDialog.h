@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // File > "Síťový převodník…": asks for a network relay's host, TCP port and kind, and gives its port
 // name. The name is checked before the dialog closes; a host that is no host name or address is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // DeviceCore: the part of a serial device that is the same whatever feeds it. It owns the input queue,
 // the line-event history and the latched line errors, and it completes overlapped waits and reads with

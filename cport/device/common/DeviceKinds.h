@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The kinds of device a port can open. CreateSystemDevice gives a device that picks one of them by the
 // port name at each open (device/common/NamedDevice.cpp): a network port name opens the network

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // DeviceWriter: the transmit side of a device whose line is a non-blocking descriptor (a terminal, a
 // socket). WriteFile hands as much as the descriptor takes at once to it on the caller's thread; a write

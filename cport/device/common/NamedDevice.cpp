@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device a port opens: the one place where the port name picks the kind of device. Until the
 // first open, and between opens, it stands for the device that would open the last name given; a
 // closed device of any kind answers every call as a closed device does.

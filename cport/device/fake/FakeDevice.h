@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // FakeDevice: a scripted serial device for tests of code that talks to ISerialDevice.
 //

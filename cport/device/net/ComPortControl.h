@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The client side of Telnet with the Com Port Control option, without any I/O: bytes received from the
 // server go in, the serial data, the server's answers and notifications come out, and what the client

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network device: a serial line behind a TCP serial bridge, given Win32 meanings.
 //
 // `socket://HOST:PORT` passes bytes unchanged; line settings are checked and kept here (the bridge has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Rates the classic termios interface has no constant for (56000, 128000, 256000, ...), through the
 // kernel's termios2 interface. Kept in a file of its own: its kernel header cannot share a translation

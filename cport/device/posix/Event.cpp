@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event on POSIX: an eventfd whose counter is non-zero exactly while the event is set. Set adds one,
 // Reset reads the counter back to zero, and waiting is poll() for readability, which never consumes it,
 // so the event stays set for every waiter until someone resets it (manual reset). A flag mirrors the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Undoes the kernel's marking of bytes received in error (PARMRK): 0xFF 0xFF stands for a 0xFF byte,
 // 0xFF 0x00 x for the byte x received with a parity or framing error, which is replaced by the error

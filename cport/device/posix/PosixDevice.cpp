@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system serial device on POSIX: a terminal device in raw mode, given Win32 meanings.
 //
 // Received bytes reach the DeviceCore's input queue by two roads that share its lock, so order, events

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The line settings of a DCB in termios terms. Pure composition, kept apart from the device so that it
 // can be tested without one.

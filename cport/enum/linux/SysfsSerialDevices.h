@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial devices Linux publishes, read from sysfs: the tty devices backed by real hardware.
 

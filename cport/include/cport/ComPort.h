@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial port object: its settings and events, opening and closing, reading, the event thread
 // that waits for line events, and the links through which controls observe a port.

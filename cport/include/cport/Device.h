@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial device layer: the only code that talks to the operating system's serial API.
 //

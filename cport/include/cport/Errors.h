@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The port component's error kinds, their fixed messages, and the exception that carries them.
 // Plain data and value types; safe to use from any thread.

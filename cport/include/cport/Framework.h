@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The small component framework the port and its controls are built on: objects with a class name,
 // persistent objects that copy by assignment, components with an owner, a name, a component state

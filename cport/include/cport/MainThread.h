@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main-thread queue: how an event thread hands work to the thread that owns the ports.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Port names of serial lines reached over the network, in the URL form serial libraries share:
 //   socket://HOST:PORT    a raw TCP serial bridge (bytes in, bytes out, line settings fixed at the bridge)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Storing a port's settings: the ini-file and registry objects the port saves to and loads from, the
 // text forms of Boolean and character settings (those of the handshake modes, DTRToText and its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Registry terms shared by port enumeration and settings persistence: value types, result codes, one
 // named value, and the copy rule of the registry's value enumeration. The numbers are the Win32 ones,

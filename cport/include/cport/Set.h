@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A small set of enumeration members, stored as bits: bit n is the member with ordinal n.
 // A plain value type; not synchronised.

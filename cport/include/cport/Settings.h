@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The vocabulary of a serial line's configuration: the enumerations for line parameters, flow control,
 // line events, line errors and modem signals, with their device values and texts (one table each);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The port-bound controls and their Qt glue: everything a Qt program of the port component includes.
 

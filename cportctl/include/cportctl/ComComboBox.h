@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A drop-down list that offers the choices for one property of a port and writes the user's pick
 // into that port.

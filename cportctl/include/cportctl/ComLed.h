@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A small painted lamp that shows one signal of a port: whether it is open, the CTS, DSR or RLSD line,
 // a ring, or receive or transmit activity. It learns of changes through a TComLink it registers with

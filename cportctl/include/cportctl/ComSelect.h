@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The logic of a port property selector: the choices for one property of a port, the conversion of a
 // chosen text into a value, writing that value into the port, and finding the port's current value

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Lets Qt's event loop serve the port component's main-thread queue, so that port events handed over
 // to the main thread (SyncMethod smThreadSync and smWindowSync) run as soon as they are queued.

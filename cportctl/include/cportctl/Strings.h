@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A list of texts that a control fills and searches: the item list of a combo box, or a plain list.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user's list of network relays in the configuration file: what is read, what is added, what the
 // file keeps besides, and a file that cannot be written.
 

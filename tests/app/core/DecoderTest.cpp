@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame decoder: finding relay packets in the byte stream, the "Data" boxes and the raw log.
 
 #include "MonitorFixture.h"

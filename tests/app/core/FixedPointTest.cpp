@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fixed-point conversion and the number format of the stored values.
 
 #include "varmio/Monitor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte path allocates nothing once its buffers are warm: every operator new is counted.
 
 #include "support/CountingNew.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The second reading of every frame: decoding rules per value type, real frames from the captures,
 // the message overview and the capped message log.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading saved record logs back: the logs the core writes in the Czech and the C locale, typed and
 // untimed lines, and files that are not record logs.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Log files: Windows-1250 bytes, CR LF line ends, and the errors of creating and writing them.
 
 #include "support/TempDir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The record step: the record log line, the change-only filter and the frame counter.
 
 #include "MonitorFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Regional settings from the POSIX locale: decimal separator, short date and long time.
 
 #include "varmio/Regional.h"

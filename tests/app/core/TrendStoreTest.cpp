@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend store: fed by the same rules as the value boxes, bounded over a month, and queries that
 // keep every column's extremes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Value decoding: the eight values and the two status lists.
 
 #include "MonitorFixture.h"

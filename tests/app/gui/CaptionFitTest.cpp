@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every caption of the window fits the room its control gives it, in the font actually in use. Run
 // with VARMIO_SYSTEM_FONTS=1 on a machine without Liberation Sans to see it catch the substitute.
 #include "FormFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line is answered before any window system is needed.
 #include <gtest/gtest.h>
 

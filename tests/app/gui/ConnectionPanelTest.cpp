@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection panel end to end: the window's port opened by a click on the LED on a pseudo-terminal,
 // frames from a relay simulator reaching the boxes, check lists, logs and counter; closing and
 // reopening; the failures a user sees.

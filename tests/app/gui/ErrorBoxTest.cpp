@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The central exception handler: the error box's caption and text, and that the program goes on.
 #include "ModalDriver.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One application object for all the window tests, on Qt's offscreen platform.
 #include "varmio/Application.h"
 

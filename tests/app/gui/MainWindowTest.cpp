@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: its controls as designed, the clock, Init, clearing the logs, the raw log's cap and the menu.
 #include "FormFixture.h"
 #include "ModalDriver.h"

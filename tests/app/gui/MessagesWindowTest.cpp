@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message window: opened from the menu, filled from a real capture, live, sortable, copyable.
 #include "FormFixture.h"
 

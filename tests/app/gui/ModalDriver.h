@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Answers the modal dialogs that a handler opens while it runs (a file dialog, an error box), one
 // step per dialog, in the order they appear. The steps run inside the dialogs' own event loops.

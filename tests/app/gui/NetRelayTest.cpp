@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network relays in the window: File > "Síťový převodník…" asks for host, TCP port and kind; the relay
 // is listed, selected, kept in the user's configuration file for the next window, and opened by the
 // LED like any port (here the simulator's raw TCP bridge).

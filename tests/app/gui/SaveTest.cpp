@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File > Save: the dialog, the bytes of the saved record log, and failures shown in the error box.
 #include "FormFixture.h"
 #include "ModalDriver.h"

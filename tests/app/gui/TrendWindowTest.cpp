@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trends window: the "Graf" menu item over the live store, a saved log on screen with its values
 // where the log has them, the legend, the pictures it saves, and a file that is not a log.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The publisher against a real mosquitto broker, for what the logger's own tests (a replay, a broker
 // away and back) do not show: a change within a second waits and only the latest follows; Home
 // Assistant coming online gets the configs again; a refused login is told once however often it is

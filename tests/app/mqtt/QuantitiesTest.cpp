@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the publisher makes of decoded frames: the quantities' topics and Home Assistant configs obey
 // the rules Home Assistant enforces, values are plain numbers or ON/OFF, faults are entities of their
 // own; broker addresses and password files are read strictly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Telnet/Com Port Control client without I/O: stripping commands from the data, negotiating
 // without answering answers, reading the server's answers and notifications, escaping what it sends.
 

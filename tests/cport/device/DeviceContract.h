@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The contract every serial device keeps, written once and run against each device: a bounded input
 // queue, the event history, "character received" once per arrival, read timeouts with their Win32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every serial device does, whatever carries its line (see DeviceContract.h for the drivers).
 
 #include "DeviceContract.h"

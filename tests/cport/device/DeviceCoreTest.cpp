@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input queue, event history and overlapped completion that every device shares, driven directly
 // with a clock of the test's own.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the device tests share: an overlapped transfer with its event, the main window's line, and
 // reading what is waiting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scripted fake device: its record of calls, its failure script and the line it simulates.
 
 #include "DeviceTestSupport.h"

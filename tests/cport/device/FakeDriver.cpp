@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scripted fake device in the device contract: the script is the far end, and time is the test's.
 
 #include "DeviceContract.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network device against loopback servers: a raw bridge and a scripted Com Port Control server
 // played by the test, and the real ser2net in front of a pseudo-terminal.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network device in the device contract: socket:// against a raw TCP server on 127.0.0.1, and
 // rfc2217:// against a Com Port Control server played by the driver (it takes the option, answers the
 // line settings and escapes 0xFF in the data).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system device on pseudo-terminal pairs: the test writes on the master side what a serial line
 // would deliver, and the device under test opens the slave side.
 

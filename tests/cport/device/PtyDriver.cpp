@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system device in the device contract, on a pseudo-terminal pair: the device opens the slave,
 // the driver writes on the master what a serial line would deliver, and closing the master is the
 // adapter being pulled out. Time is the wall clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DCB to termios, and the undoing of the kernel's error marks: pure logic, no device.
 
 #include "posix/ParityMarks.h"

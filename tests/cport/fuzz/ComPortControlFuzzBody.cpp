@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One fuzz input: a stream from a Telnet/Com Port Control server, fed to the client in pieces whose
 // size the first byte picks. Besides not crashing, the client must never give more data than it got,
 // its outbox must stay in proportion to its input whatever the server asks, and data with every 0xFF

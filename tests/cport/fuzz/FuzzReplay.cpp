@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz body over its seed corpus (the folder VARMIO_FUZZ_CORPUS) and over a fixed series of
 // inputs mutated from it, so every build checks what the long fuzz runs check, on the inputs that found
 // faults before.

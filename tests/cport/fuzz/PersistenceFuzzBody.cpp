@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One fuzz input: read as a character text, as an integer text and as an ini file loaded onto a port.
 // Besides not crashing, the conversions must read back what they write, and settings loaded from any
 // file must survive being saved and loaded again.

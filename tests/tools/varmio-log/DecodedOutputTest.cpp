@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The logger's decoded output: the readable line and the JSON object of a frame.
 #include "DecodedOutput.h"
 

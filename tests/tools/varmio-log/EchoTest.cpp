@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The logger's echo on standard output: a reader that stalls never holds up the lines given to it
 // (they are dropped and counted once the queue is full), a stalled reader can be given up on, and a
 // reader that goes away is one error. Kept lines (a replay's decoded output) are never dropped: the

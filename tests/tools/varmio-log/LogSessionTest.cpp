@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The logger's session: what goes to the output stream, and the date-time text kept like the
 // window's clock, driven by an injected clock.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log --json and --decode run as a program on the real captures: one valid JSON object (or one
 // readable line) per frame, as many as the independent model counts, values that agree with the
 // protocol's rules applied here to the raw word.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log run as a program: its files and output checked byte for byte against the independent
 // model in ReferenceLog, on the examples, on every real capture and on random streams full of
 // broken and overlapping packets; its errors; and that a killed logger has lost nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log and the user's files: outputs that would destroy the input or each other are refused
 // touching nothing, a run that cannot start leaves existing files as they were, --append continues
 // logs, a stalled standard output holds up no line, a failing write names the file and leaves no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log --mqtt against a real mosquitto broker per fixture: a replay leaves every quantity's
 // last value retained with its discovery config (options read from --config, the command line
 // winning); a killed logger leaves "offline"; a broker away during a paced stream costs the files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log on network ports: a capture replayed by the relay simulator behind its own raw TCP bridge
 // (socket://) and behind the real ser2net (socket:// and rfc2217://) gives the logs a replay of the
 // capture gives; a bridge killed mid-stream ends the logger with one line and keeps what was logged,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log on a serial port: a relay simulator's pseudo-terminal logged through the port
 // component gives the logs a replay of the same bytes gives; stop signals close the port and leave
 // complete files; a port that does not open, or that goes away, ends the logger with one line.

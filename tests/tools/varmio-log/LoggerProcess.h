@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // varmio-log run as a child process with LC_ALL=C, its output and errors caught in files.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // varmio-log run on a port fed by the relay simulator, compared with its --replay of the same capture.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A second, separately written model of what the logger must produce from a byte stream, used to
 // check the real one byte for byte. It shares no code with the monitor core: its own packet

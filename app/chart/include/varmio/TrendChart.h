@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trends chart: the series of a TrendStore over a time range, temperatures on the left axis (°C),
 // modulation on the right (%), the flame, heating and hot-water states as bands along the bottom,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The built-in demo relay: the relay simulator's thermostat/boiler conversation sent, paced like the
 // bus, into a pseudo-terminal of this process, and that terminal published as a serial port for as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The monitor's serial port as the main window designs it: 19200 baud, 8 data bits, no parity, one
 // stop bit, no flow control, DTR and RTS held off, all ten line events watched, received characters

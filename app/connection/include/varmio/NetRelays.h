@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The network relays the user has added (port names such as rfc2217://boiler:2217), kept in the
 // user's configuration file (UserConfig.h), section [NetRelays], one key per relay (Relay1, Relay2,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The user's configuration file: $XDG_CONFIG_HOME/varmio/varmio.ini, or ~/.config/varmio/varmio.ini
 // when XDG_CONFIG_HOME is unset or not absolute. An ini file; every part of the program that keeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The display slots the monitor core writes into and reads back, named after what they show. The Qt
 // window maps them to its controls; the command-line tools and the tests implement them too. Texts

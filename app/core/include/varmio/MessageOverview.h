@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the message window shows, kept by the core from the same frames the Monitor reads: the
 // overview (one row per data ID seen: last request, last answer, count, last time) and the message

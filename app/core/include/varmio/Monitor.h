@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The monitor core: finds relay packets in the received bytes, shows each frame, decodes the eight
 // values and the status bits, and keeps the raw log and the record log (with its change-only filter).

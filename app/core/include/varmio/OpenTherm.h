@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The OpenTherm application layer as the monitor reads it: the names of the message types, the one
 // table of data IDs, and a decoder that turns a frame into typed values. This is a second reading of

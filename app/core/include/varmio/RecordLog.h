@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Log files: Windows-1250 text, every line ended by CR LF. Used for File > Save and by the headless
 // logger. Not synchronised: one thread per object.

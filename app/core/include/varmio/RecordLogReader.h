@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading a saved record log back (File > Save, or varmio-log --records) into a trend store: the
 // Windows-1250 text with CR LF (or LF) line ends, the header, and the data lines "date; time; "

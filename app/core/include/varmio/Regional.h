@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The user's regional settings: decimal separator, short date format and long time format, taken
 // from the POSIX locale (LC_NUMERIC, LC_TIME, with LC_ALL and LANG as usual). The same settings serve

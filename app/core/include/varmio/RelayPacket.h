@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relay's serial packet, the one framing the monitor reads and the relay simulator writes: three
 // sync bytes, then the OpenTherm frame's message type, data ID and the two bytes of its data value,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Trends: the monitored quantities over time, for the chart. Each series keeps the moments its value
 // changed, in bounded memory however long the program runs:

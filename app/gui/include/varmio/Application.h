@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application object and its central exception handler: an exception that escapes a handler run
 // from the event loop ends that handler only; it is shown in an error message box and the program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window TForm1: the value boxes, the status check lists, the "Data" group, the connection
 // panel's group, the raw log (Memo1) and the record log (Memo2), the menu and the clock. It is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The message window "Varmio – zprávy", opened from the main window's "Zprávy" menu item: the
 // message overview (one row per data ID, sortable) with every flag of the selected row spelled out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trends window "Varmio – graf": the chart of the live trend store (from the "Graf" menu item)
 // or of a saved record log (opened from the window or with varmio --chart FILE), with the range

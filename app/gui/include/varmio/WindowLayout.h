@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's design: every control with its kind, parent, position, size, caption and flags,
 // written once as data. Positions are left, top within the parent's client area (for controls directly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the relay sends and when: a stream of byte runs, each stamped with its stream time, the moment
 // the relay sends it counted from the start of the stream at speed 1. The pacing maps stream time to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Replays a capture in the relay's packet form (files of 7-byte packets, as a relay wrote them):
 // the file's bytes exactly as they are, once or over and over, in 7-byte runs, one every half second of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The built-in conversation: an endless, realistic exchange between a room thermostat (the master) and
 // a boiler (the slave), as a relay on their line forwards it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Maps stream time to the wall clock: at speed 1 a run of bytes stamped t is due t after the start,
 // at speed s after t / s. Time spent paused (no reader) is left out, so the stream carries on where it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relay's serial packet (its framing is the monitor core's, varmio/RelayPacket.h) and the
 // OpenTherm vocabulary the simulator speaks.

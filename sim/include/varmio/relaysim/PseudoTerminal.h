@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relay's end of a pseudo-terminal pair: the device that programs open as their serial port is the
 // other end (its path is DevicePath()), set to raw 8N1 at 19200 baud so that no byte is rewritten.

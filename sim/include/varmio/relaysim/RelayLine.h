@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The line the simulator sends its stream on, and how it learns whether anyone listens: a
 // pseudo-terminal (PseudoTerminal.h) or a raw TCP bridge on the loopback interface (TcpBridge.h).

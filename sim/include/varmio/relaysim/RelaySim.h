@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relay simulator library (target varmio_relaysim): everything behind the varmio-relay-sim
 // program, for programs that run the simulator inside themselves.

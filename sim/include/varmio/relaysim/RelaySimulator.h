@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relay simulator: a pseudo-terminal that behaves like a relay's serial port (or a raw TCP bridge
 // in front of one). It sends the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relay behind a raw TCP serial bridge on 127.0.0.1, as a Wi-Fi bridge next to a boiler serves it:
 // bytes go out unchanged, one listener at a time. A new connection replaces the one before (a client

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Publishes the decoded values to an MQTT broker, for home automation: each quantity retained on its
 // own topic when it changes (at most once a second per topic), availability on PREFIX/status

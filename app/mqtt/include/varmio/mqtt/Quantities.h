@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the publisher makes of the decoded frames: every item of the data-ID table that has a present
 // value becomes a quantity with its own topic (a number, or ON/OFF for one bit of a flag byte), and a
