@@ -1,10 +1,12 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds and runs the whole suite: once plainly, once under AddressSanitizer + UndefinedBehaviorSanitizer,
+# Checks the formatting, then builds and runs the whole suite: once plainly, once under AddressSanitizer + UndefinedBehaviorSanitizer,
 # and the threaded tests under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# Unformatted code fails the run before anything is built.
+sh scripts/check-format.sh
 jobs=$(nproc)
 for preset in dev asan tsan; do
   echo "=== $preset ==="
