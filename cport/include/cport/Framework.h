@@ -127,10 +127,8 @@ public:
     TComponent* Owner() const { return m_owner; }
     // The components this one owns, and each of them by index (0 .. ComponentCount() - 1).
     int ComponentCount() const { return static_cast<int>(m_components.size()); }
-    TComponent* Components(int index) const
-    {
-        return m_components.at(static_cast<std::size_t>(index)).get();
-    } // the owned component at `index`
+    // The owned component at `index`.
+    TComponent* Components(int index) const { return m_components.at(static_cast<std::size_t>(index)).get(); }
 
     // Creates a T from `args` and makes this component its owner; returns it.
     template <typename T, typename... Args>

@@ -37,14 +37,10 @@ public:
     constexpr bool Empty() const { return m_bits == 0; } // true when no member is in the set
     constexpr Storage Bits() const { return m_bits; }    // the set as bits
 
-    friend constexpr Set operator|(Set a, Set b)
-    {
-        return FromBits(static_cast<Storage>(a.m_bits | b.m_bits));
-    } // union
-    friend constexpr Set operator&(Set a, Set b)
-    {
-        return FromBits(static_cast<Storage>(a.m_bits & b.m_bits));
-    }                                                                               // intersection
+    // The union of two sets.
+    friend constexpr Set operator|(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits | b.m_bits)); }
+    // The intersection of two sets.
+    friend constexpr Set operator&(Set a, Set b) { return FromBits(static_cast<Storage>(a.m_bits & b.m_bits)); }
     friend constexpr bool operator==(Set a, Set b) { return a.m_bits == b.m_bits; } // the same members
 
 private:

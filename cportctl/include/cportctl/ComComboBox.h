@@ -71,10 +71,8 @@ public:
     // EComPort.
     void ApplySelection() { m_selector.ApplySelection(); }
 
-    const TComSelect& Selector() const
-    {
-        return m_selector;
-    } // the selector that holds the property, the pick and the port
+    // The selector that holds the property, the pick and the port.
+    const TComSelect& Selector() const { return m_selector; }
     // The item list as the selector fills it.
     TStrings& Items() { return *m_items; }
     const TStrings& Items() const { return *m_items; }
