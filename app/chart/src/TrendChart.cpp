@@ -110,10 +110,10 @@ void TrendChart::BuildSeries()
 {
     // The bands first, so that the curves are drawn over them.
     for (std::size_t s = 0; s < m_store.SeriesCount(); ++s) {
-        if (m_store.Spec(s).Kind == TrendKind::State) AddCurve(s);
+        if (m_store.Info(s).Kind == TrendKind::State) AddCurve(s);
     }
     for (std::size_t s = 0; s < m_store.SeriesCount(); ++s) {
-        if (m_store.Spec(s).Kind != TrendKind::State) AddCurve(s);
+        if (m_store.Info(s).Kind != TrendKind::State) AddCurve(s);
     }
 }
 
@@ -121,20 +121,20 @@ void TrendChart::AddCurve(std::size_t series)
 {
     if (m_curves.size() <= series) m_curves.resize(series + 1);
     auto curve = std::make_unique<Curve>();
-    const TrendSeriesSpec& spec = m_store.Spec(series);
+    const TrendSeriesInfo& info = m_store.Info(series);
     curve->Series = series;
-    curve->Kind = spec.Kind;
+    curve->Kind = info.Kind;
     curve->Colour = series < kColours.size() ? QColor::fromRgb(kColours[series]) : QColor();
     // Series the decoder adds start hidden: the standard ones are what the chart is about.
     curve->Visible = series < kStandardSeriesCount;
-    const QString caption = Text(spec.Caption);
+    const QString caption = Text(info.Caption);
     QChart* chart = this->chart();
 
     auto* line = new QLineSeries;
     line->setName(caption);
-    if (spec.Kind == TrendKind::State) {
+    if (info.Kind == TrendKind::State) {
         int bandIndex = 0;
-        for (std::size_t s = 0; s < series; ++s) bandIndex += m_store.Spec(s).Kind == TrendKind::State;
+        for (std::size_t s = 0; s < series; ++s) bandIndex += m_store.Info(s).Kind == TrendKind::State;
         curve->BandIndex = bandIndex;
         curve->Base = new QLineSeries;
         curve->Band = new QAreaSeries(line, curve->Base);
@@ -155,8 +155,8 @@ void TrendChart::AddCurve(std::size_t series)
         if (curve->Colour.isValid()) line->setPen(QPen(curve->Colour, 2));
         else curve->Colour = line->pen().color();
         line->attachAxis(m_timeAxis);
-        line->attachAxis(spec.Kind == TrendKind::Temperature ? m_temperatureAxis
-                         : spec.Kind == TrendKind::Percent   ? m_percentAxis
+        line->attachAxis(info.Kind == TrendKind::Temperature ? m_temperatureAxis
+                         : info.Kind == TrendKind::Percent   ? m_percentAxis
                                                              : m_otherAxis);
         curve->Segments.push_back(line);
     }
@@ -300,18 +300,18 @@ void TrendChart::Draw()
 
 QString TrendChart::ValueText(std::size_t series, const TrendValue& value) const
 {
-    const TrendSeriesSpec& spec = m_store.Spec(series);
-    if (spec.Kind == TrendKind::State)
+    const TrendSeriesInfo& info = m_store.Info(series);
+    if (info.Kind == TrendKind::State)
         return value.Min == value.Max ? (value.Max != 0 ? QStringLiteral("ano") : QStringLiteral("ne"))
                                       : QStringLiteral("ano/ne");
     const auto number = [&](double v) {
-        if (spec.Divisor == 10.0) return Text(m_regional.FormatTenths(static_cast<std::int32_t>(std::lround(v * 10))));
-        QString text = QString::number(v, 'f', spec.Divisor == 1.0 ? 0 : 2);
+        if (info.Divisor == 10.0) return Text(m_regional.FormatTenths(static_cast<std::int32_t>(std::lround(v * 10))));
+        QString text = QString::number(v, 'f', info.Divisor == 1.0 ? 0 : 2);
         return text.replace(QLatin1Char('.'), Text(m_regional.DecimalSeparator));
     };
     QString text = number(value.Min);
     if (value.Max != value.Min) text += QStringLiteral("–") + number(value.Max);
-    if (!spec.Unit.empty()) text += QLatin1Char(' ') + Text(spec.Unit);
+    if (!info.Unit.empty()) text += QLatin1Char(' ') + Text(info.Unit);
     return text;
 }
 
@@ -325,7 +325,7 @@ QString TrendChart::ValuesText(TrendTime when) const
         if (!curve || !curve->Visible) continue;
         const auto value = m_store.ValueAt(curve->Series, when);
         if (!value) continue;
-        text += QStringLiteral("   ") + Text(m_store.Spec(curve->Series).Caption) + QStringLiteral(": ") +
+        text += QStringLiteral("   ") + Text(m_store.Info(curve->Series).Caption) + QStringLiteral(": ") +
                 ValueText(curve->Series, *value);
     }
     return text;

@@ -84,16 +84,16 @@ std::int32_t ReadTrendValue(TrendReading reading, std::uint8_t bit, std::uint16_
     return 0;
 }
 
-const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries()
+const std::array<TrendSeriesInfo, kStandardSeriesCount>& StandardTrendSeries()
 {
-    static const std::array<TrendSeriesSpec, kStandardSeriesCount> series = [] {
+    static const std::array<TrendSeriesInfo, kStandardSeriesCount> series = [] {
         // Keys are the record log's column names; captions those of the value boxes and check lists.
         constexpr std::array<std::string_view, 8> keys{"Lcd",   "Pt",   "Tuv",         "Ntc",
                                                        "Modul", "STuv", "PtPozadavek", "Venku"};
         constexpr std::array<std::string_view, 8> captions{
             "LCD Aktuální (24)", "Výstup do PT (1)",     "TUV k dispozici (26)", "Výstup z komory (25)",
             "Modulace (17)",     "Start ohřev TUV (56)", "Požadavek PT (16)",    "Venkovní T (27)"};
-        std::array<TrendSeriesSpec, kStandardSeriesCount> all;
+        std::array<TrendSeriesInfo, kStandardSeriesCount> all;
         for (std::size_t i = 0; i < kValueSlots.size(); ++i) {
             const ValueSlot& slot = kValueSlots[i];
             const bool percent = i == tsModul;
@@ -109,7 +109,7 @@ const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries()
         }
         // The slave status flags of data ID 0 in READ-ACK frames, the bits the check list shows.
         const auto state = [](const char* key, const char* caption, std::uint8_t bit) {
-            return TrendSeriesSpec{key,
+            return TrendSeriesInfo{key,
                                    caption,
                                    "",
                                    TrendKind::State,
@@ -127,13 +127,13 @@ const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries()
     return series;
 }
 
-std::vector<TrendSeriesSpec> DecodedTrendSeries(std::uint8_t dataId)
+std::vector<TrendSeriesInfo> DecodedTrendSeries(std::uint8_t dataId)
 {
-    std::vector<TrendSeriesSpec> specs;
+    std::vector<TrendSeriesInfo> infos;
     const DataIdInfo* info = FindDataId(dataId);
-    if (info == nullptr) return specs;
-    for (const TrendSeriesSpec& standard : StandardTrendSeries()) {
-        if (standard.DataId == dataId) return specs;
+    if (info == nullptr) return infos;
+    for (const TrendSeriesInfo& standard : StandardTrendSeries()) {
+        if (standard.DataId == dataId) return infos;
     }
     std::uint8_t types = 0;
     if (info->Dir != Access::Write) types |= 1u << kReadAck;
@@ -144,20 +144,20 @@ std::vector<TrendSeriesSpec> DecodedTrendSeries(std::uint8_t dataId)
         const TrendKind kind = field.Unit == "°C"  ? TrendKind::Temperature
                                : field.Unit == "%" ? TrendKind::Percent
                                                    : TrendKind::Other;
-        specs.push_back({"id" + id + part, std::string(what) + " (" + id + ")", std::string(field.Unit), kind, divisor,
+        infos.push_back({"id" + id + part, std::string(what) + " (" + id + ")", std::string(field.Unit), kind, divisor,
                          dataId, types, reading, 0});
     };
     switch (info->High.Type) {
-    case ValueType::F88: add(info->High, TrendReading::F88, 256.0, ""); return specs;
-    case ValueType::U16: add(info->High, TrendReading::U16, 1.0, ""); return specs;
-    case ValueType::S16: add(info->High, TrendReading::S16, 1.0, ""); return specs;
+    case ValueType::F88: add(info->High, TrendReading::F88, 256.0, ""); return infos;
+    case ValueType::U16: add(info->High, TrendReading::U16, 1.0, ""); return infos;
+    case ValueType::S16: add(info->High, TrendReading::S16, 1.0, ""); return infos;
     case ValueType::U8: add(info->High, TrendReading::HighU8, 1.0, "hi"); break;
     case ValueType::S8: add(info->High, TrendReading::HighS8, 1.0, "hi"); break;
     default: break;
     }
     if (info->Low.Type == ValueType::U8) add(info->Low, TrendReading::LowU8, 1.0, "lo");
     if (info->Low.Type == ValueType::S8) add(info->Low, TrendReading::LowS8, 1.0, "lo");
-    return specs;
+    return infos;
 }
 
 // ---- TrendSeries -----------------------------------------------------------------------------
@@ -445,17 +445,17 @@ TrendStore::TrendStore() : TrendStore(Options{}) {}
 
 TrendStore::TrendStore(Options options) : m_options(options)
 {
-    m_specs.reserve(kMaxSeries);
+    m_infos.reserve(kMaxSeries);
     m_series.reserve(kMaxSeries);
-    for (const TrendSeriesSpec& spec : StandardTrendSeries()) AddSeries(spec);
+    for (const TrendSeriesInfo& info : StandardTrendSeries()) AddSeries(info);
 }
 
-std::optional<std::size_t> TrendStore::AddSeries(TrendSeriesSpec spec)
+std::optional<std::size_t> TrendStore::AddSeries(TrendSeriesInfo info)
 {
-    if (m_specs.size() >= kMaxSeries) return std::nullopt;
-    const std::size_t index = m_specs.size();
-    m_byDataId[spec.DataId].push_back(static_cast<std::uint8_t>(index));
-    m_specs.push_back(std::move(spec));
+    if (m_infos.size() >= kMaxSeries) return std::nullopt;
+    const std::size_t index = m_infos.size();
+    m_byDataId[info.DataId].push_back(static_cast<std::uint8_t>(index));
+    m_infos.push_back(std::move(info));
     m_series.emplace_back(m_options.FullCapacity, m_options.BucketCapacity);
     return index;
 }
@@ -484,9 +484,9 @@ void TrendStore::Resolve(std::uint8_t dataId)
 {
     m_resolved[dataId] = true;
     if (!m_resolver) return;
-    for (TrendSeriesSpec& spec : m_resolver(dataId)) {
-        spec.DataId = dataId;
-        if (!AddSeries(std::move(spec))) break;
+    for (TrendSeriesInfo& info : m_resolver(dataId)) {
+        info.DataId = dataId;
+        if (!AddSeries(std::move(info))) break;
     }
 }
 
@@ -497,9 +497,9 @@ void TrendStore::AddFrame(const Frame& frame, TrendTime when)
     if (!m_resolved[frame.DataId]) Resolve(frame.DataId);
     const auto raw = static_cast<std::uint16_t>(frame.DataValue);
     for (const std::uint8_t index : m_byDataId[frame.DataId]) {
-        const TrendSeriesSpec& spec = m_specs[index];
-        if (frame.MsgType > 7 || (spec.MsgTypes & (1u << frame.MsgType)) == 0) continue;
-        m_series[index].Add(t, ReadTrendValue(spec.Reading, spec.Bit, raw));
+        const TrendSeriesInfo& info = m_infos[index];
+        if (frame.MsgType > 7 || (info.MsgTypes & (1u << frame.MsgType)) == 0) continue;
+        m_series[index].Add(t, ReadTrendValue(info.Reading, info.Bit, raw));
     }
 }
 
@@ -516,7 +516,7 @@ void TrendStore::Query(std::size_t series, TrendTime from, TrendTime to, int col
 {
     out.clear();
     if (!m_hasTime) return;
-    m_series[series].Query(Ms(from), Ms(to), columns, m_lastTime, m_specs[series].Divisor, out);
+    m_series[series].Query(Ms(from), Ms(to), columns, m_lastTime, m_infos[series].Divisor, out);
 }
 
 std::vector<TrendPoint> TrendStore::Query(std::size_t series, TrendTime from, TrendTime to, int columns) const
@@ -531,7 +531,7 @@ std::optional<TrendValue> TrendStore::ValueAt(std::size_t series, TrendTime when
     if (!m_hasTime) return std::nullopt;
     const auto range = m_series[series].RangeAt(Ms(when), m_lastTime);
     if (!range) return std::nullopt;
-    const double divisor = m_specs[series].Divisor;
+    const double divisor = m_infos[series].Divisor;
     return TrendValue{range->first / divisor, range->second / divisor};
 }
 
@@ -539,8 +539,8 @@ std::size_t TrendStore::MemoryBytes() const
 {
     std::size_t bytes = sizeof *this;
     for (const TrendSeries& series : m_series) bytes += series.MemoryBytes();
-    for (const TrendSeriesSpec& spec : m_specs)
-        bytes += sizeof spec + spec.Key.capacity() + spec.Caption.capacity() + spec.Unit.capacity();
+    for (const TrendSeriesInfo& info : m_infos)
+        bytes += sizeof info + info.Key.capacity() + info.Caption.capacity() + info.Unit.capacity();
     for (const auto& list : m_byDataId) bytes += list.capacity();
     return bytes;
 }
@@ -549,7 +549,7 @@ std::size_t TrendStore::SeriesCeilingBytes(const Options& options)
 {
     const std::size_t ring = PowerOfTwoAtLeast(options.FullCapacity, 2);
     const std::size_t blocks = PowerOfTwoAtLeast((ring >> 6) + 2, 2);
-    return sizeof(TrendSeries) + sizeof(TrendSeriesSpec) + 64 + ring * (sizeof(std::int64_t) + sizeof(std::int32_t)) +
+    return sizeof(TrendSeries) + sizeof(TrendSeriesInfo) + 64 + ring * (sizeof(std::int64_t) + sizeof(std::int32_t)) +
            blocks * 12 + std::max<std::size_t>(options.BucketCapacity, 2) * 12;
 }
 

@@ -242,11 +242,11 @@ TEST(TrendStoreTest, TheResolverIsAskedOncePerDataIdAndItsSeriesAreFed)
     int asked = 0;
     store.SetSeriesResolver([&asked](std::uint8_t dataId) {
         ++asked;
-        std::vector<TrendSeriesSpec> specs;
+        std::vector<TrendSeriesInfo> infos;
         if (dataId == 28) // return water temperature, exact f8.8
-            specs.push_back({"id28", "Zpátečka (28)", "°C", TrendKind::Temperature, 256.0, 0, 1u << kReadAck,
+            infos.push_back({"id28", "Zpátečka (28)", "°C", TrendKind::Temperature, 256.0, 0, 1u << kReadAck,
                              TrendReading::F88, 0});
-        return specs;
+        return infos;
     });
     store.AddFrame(MakeFrame(kReadAck, 28, 0x2A40), kStart);
     store.AddFrame(MakeFrame(kReadAck, 28, 0x2B00), kStart + seconds(1));
@@ -254,7 +254,7 @@ TEST(TrendStoreTest, TheResolverIsAskedOncePerDataIdAndItsSeriesAreFed)
     store.AddFrame(MakeFrame(kReadAck, 99, 2), kStart + seconds(3));
     EXPECT_EQ(asked, 2);
     ASSERT_EQ(store.SeriesCount(), kStandardSeriesCount + 1);
-    EXPECT_EQ(store.Spec(kStandardSeriesCount).DataId, 28);
+    EXPECT_EQ(store.Info(kStandardSeriesCount).DataId, 28);
     EXPECT_DOUBLE_EQ(At(store, kStandardSeriesCount, kStart), 42.25);
     EXPECT_DOUBLE_EQ(At(store, kStandardSeriesCount, kStart + seconds(1)), 43);
 }
@@ -271,9 +271,9 @@ TEST(DecodedTrendSeriesTest, NumbersOfTheTableBecomeSeriesButNotTheStandardOnesO
     EXPECT_TRUE(DecodedTrendSeries(0).empty()) << "flags";
     EXPECT_TRUE(DecodedTrendSeries(200).empty()) << "unknown to the table";
     for (int id = 0; id < 256; ++id) {
-        for (const TrendSeriesSpec& spec : DecodedTrendSeries(static_cast<std::uint8_t>(id))) {
-            EXPECT_NE(spec.MsgTypes, 0) << id;
-            EXPECT_FALSE(spec.Caption.empty()) << id;
+        for (const TrendSeriesInfo& info : DecodedTrendSeries(static_cast<std::uint8_t>(id))) {
+            EXPECT_NE(info.MsgTypes, 0) << id;
+            EXPECT_FALSE(info.Caption.empty()) << id;
         }
     }
 }

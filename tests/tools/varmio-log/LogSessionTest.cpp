@@ -136,7 +136,7 @@ TEST(LogSessionTest, TrendsAreKeptWhenAskedAtTheWallClockOfEachBatch)
     const TrendStore* trends = session.Trends();
     ASSERT_NE(trends, nullptr);
     std::size_t flow = 0;
-    while (flow < trends->SeriesCount() && trends->Spec(flow).DataId != 0x19) ++flow;
+    while (flow < trends->SeriesCount() && trends->Info(flow).DataId != 0x19) ++flow;
     ASSERT_LT(flow, trends->SeriesCount());
     EXPECT_EQ(trends->FirstTime(), start);
     EXPECT_EQ(trends->LastTime(), start + 120s);

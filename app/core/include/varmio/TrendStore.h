@@ -60,7 +60,7 @@ enum class TrendReading : std::uint8_t {
 
 // One series: its captions and the frames that feed it. A frame feeds the series when its data ID
 // is DataId and bit MsgType of MsgTypes is set.
-struct TrendSeriesSpec {
+struct TrendSeriesInfo {
     std::string Key;     // ASCII, stable ("Ntc", "Flame", "id33")
     std::string Caption; // Czech, UTF-8
     std::string Unit;    // UTF-8 ("°C", "%"); empty for states
@@ -92,14 +92,14 @@ enum StandardSeries : std::uint8_t {
     tsHotWater,
 };
 inline constexpr std::size_t kStandardSeriesCount = 11;
-const std::array<TrendSeriesSpec, kStandardSeriesCount>& StandardTrendSeries();
+const std::array<TrendSeriesInfo, kStandardSeriesCount>& StandardTrendSeries();
 
 // The series a decoded data ID adds: one per number the protocol table gives it (a whole f8.8, a
 // 16-bit count, or each numeric byte), fed by the answer a read gets (READ-ACK) or the value a
 // write sends (WRITE-DATA), as the table says the thermostat uses the ID. None for the IDs the
 // standard series already take, for flags and for IDs the table does not know. Made to be a
 // TrendStore's SeriesResolver.
-std::vector<TrendSeriesSpec> DecodedTrendSeries(std::uint8_t dataId);
+std::vector<TrendSeriesInfo> DecodedTrendSeries(std::uint8_t dataId);
 
 // One point of a query's polyline. A NaN Value breaks the line: nothing is known from there until
 // the next point (the bus was silent, or the series had no value yet).
@@ -214,7 +214,7 @@ public:
 
     // Asked once per data ID that no series takes yet, at its first frame: the series to record
     // for it (none: the ID is not recorded). The hook through which decoded IDs become series.
-    using SeriesResolver = std::function<std::vector<TrendSeriesSpec>(std::uint8_t dataId)>;
+    using SeriesResolver = std::function<std::vector<TrendSeriesInfo>(std::uint8_t dataId)>;
 
     TrendStore();
     explicit TrendStore(Options options);
@@ -229,11 +229,11 @@ public:
 
     // Adds a series; returns its index, or nullopt when the store is full. Its first sample is the
     // next frame that feeds it.
-    std::optional<std::size_t> AddSeries(TrendSeriesSpec spec);
+    std::optional<std::size_t> AddSeries(TrendSeriesInfo info);
     void SetSeriesResolver(SeriesResolver resolver) { m_resolver = std::move(resolver); }
 
-    std::size_t SeriesCount() const { return m_specs.size(); }
-    const TrendSeriesSpec& Spec(std::size_t series) const { return m_specs[series]; }
+    std::size_t SeriesCount() const { return m_infos.size(); }
+    const TrendSeriesInfo& Info(std::size_t series) const { return m_infos[series]; }
     const TrendSeries& Series(std::size_t series) const { return m_series[series]; }
     bool HasData() const { return m_hasTime; }
     // The first and last moments anything was recorded (meaningful when HasData).
@@ -257,7 +257,7 @@ private:
     void Resolve(std::uint8_t dataId);
 
     Options m_options;
-    std::vector<TrendSeriesSpec> m_specs;
+    std::vector<TrendSeriesInfo> m_infos;
     std::vector<TrendSeries> m_series;
     std::array<std::vector<std::uint8_t>, 256> m_byDataId; // series fed by each data ID
     std::array<bool, 256> m_resolved{};
