@@ -25,7 +25,8 @@
 // queues what it can still read, then marks the device removed; every later call fails with ENODEV,
 // except PurgeComm and Close, so the device can still be closed.
 //
-// Threads: see ISerialDevice. m_lineMutex is never held while calling into the core, nor taken inside it.
+// Threads: see ISerialDevice. m_lineMutex is taken last: inside the core's lock while a read fills the
+// queue, and never held while calling into the core.
 
 #include "common/DeviceCore.h"
 #include "common/DeviceKinds.h"
@@ -148,7 +149,8 @@ private:
     // Reader thread.
     void RunReader(const std::stop_token& stop);
     void Drain();
-    std::size_t Fill(const DeviceCore::Space& space, const LineRules& rules, ssize_t& got, int& error);
+    // Reads into the queue's room under the rules in force at this moment (m_lineMutex held throughout).
+    std::size_t Fill(const DeviceCore::Space& space, ssize_t& got, int& error);
     bool SampleLines(); // false when the device answers as one that is gone
     void DriveDtr();
     void MarkRemoved();
@@ -293,15 +295,7 @@ bool PosixDevice::SetCommState(const DCB& dcb)
 {
     if (!CheckPresent()) return false;
     if (const int error = CheckDcb(dcb)) return Fail(error);
-    if (!ApplyTermios(dcb)) return false;
-
-    // Output lines. Under handshaking the kernel drives RTS and the reader drives DTR; RTS toggling
-    // would raise RTS only while transmitting, which this layer never does.
     const DWORD dtr = dcb.DtrControl();
-    const DWORD rts = dcb.RtsControl();
-    if (!SetModemLine(TIOCM_DTR, dtr != DTR_CONTROL_DISABLE)) return false;
-    if (rts != RTS_CONTROL_HANDSHAKE && !SetModemLine(TIOCM_RTS, rts == RTS_CONTROL_ENABLE)) return false;
-
     LineRules rules;
     rules.markedErrors = (dcb.Flags & fParity) && (dcb.Flags & fErrorChar) && dcb.ErrorChar != 0;
     rules.errorChar = static_cast<std::uint8_t>(dcb.ErrorChar);
@@ -310,9 +304,18 @@ bool PosixDevice::SetCommState(const DCB& dcb)
     rules.xonLim = dcb.XonLim;
     rules.xoffLim = dcb.XoffLim;
     {
+        // The terminal and the reader's rules change together: no read falls between the two.
         std::lock_guard lock(m_lineMutex);
+        if (!ApplyTermios(dcb)) return false;
         m_rules = rules;
     }
+
+    // Output lines. Under handshaking the kernel drives RTS and the reader drives DTR; RTS toggling
+    // would raise RTS only while transmitting, which this layer never does.
+    const DWORD rts = dcb.RtsControl();
+    if (!SetModemLine(TIOCM_DTR, dtr != DTR_CONTROL_DISABLE)) return false;
+    if (rts != RTS_CONTROL_HANDSHAKE && !SetModemLine(TIOCM_RTS, rts == RTS_CONTROL_ENABLE)) return false;
+
     m_core.SetReceiveRules(ReceiveRulesOf(dcb));
     m_wake.Set(); // the reader re-reads the rules (DTR handshaking starts or stops)
     return true;
@@ -452,11 +455,10 @@ LineRules PosixDevice::Rules() const
 void PosixDevice::Pull()
 {
     if (m_core.RemovedError() != 0) return;
-    const LineRules rules = Rules();
     for (;;) {
         ssize_t got = 0;
         int error = 0;
-        if (!m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, rules, got, error); })) return;
+        if (!m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error); })) return;
         if (got > 0 || (got < 0 && error == EINTR)) continue;
         // End of file or a failing read: a terminal says so only when it has hung up.
         if (got == 0 || DeviceGone(error)) MarkRemoved();
@@ -525,12 +527,11 @@ int PosixDevice::Timeout(Clock::time_point now) const
 
 void PosixDevice::Drain()
 {
-    const LineRules rules = Rules();
     for (;;) {
         ssize_t got = 0;
         int error = 0;
         const bool room =
-            m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, rules, got, error); });
+            m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error); });
         if (!room) return; // full: the queue's wake hook brings us back when a read makes room
         if (got > 0) continue;
         if (got < 0 && error == EINTR) continue;
@@ -545,8 +546,12 @@ void PosixDevice::Drain()
     }
 }
 
-std::size_t PosixDevice::Fill(const DeviceCore::Space& space, const LineRules& rules, ssize_t& got, int& error)
+std::size_t PosixDevice::Fill(const DeviceCore::Space& space, ssize_t& got, int& error)
 {
+    // A snapshot taken before the read could be older than the terminal's settings: bytes the kernel
+    // already escapes would then pass undecoded. SetCommState changes both under this lock.
+    std::lock_guard lock(m_lineMutex);
+    const LineRules& rules = m_rules;
     const bool discard = rules.dsrSensitive && [this] {
         int lines = 0;
         return ::ioctl(m_fd, TIOCMGET, &lines) == 0 && !(lines & TIOCM_DSR);
