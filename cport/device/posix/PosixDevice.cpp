@@ -530,8 +530,7 @@ void PosixDevice::Drain()
     for (;;) {
         ssize_t got = 0;
         int error = 0;
-        const bool room =
-            m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error); });
+        const bool room = m_core.Receive([&](const DeviceCore::Space& space) { return Fill(space, got, error); });
         if (!room) return; // full: the queue's wake hook brings us back when a read makes room
         if (got > 0) continue;
         if (got < 0 && error == EINTR) continue;
