@@ -51,9 +51,7 @@ void HandleStopSignals()
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     namespace rs = varmio::relaysim;
 
@@ -129,5 +127,20 @@ int main(int argc, char** argv)
         return Fail(e.what(), kExitFailure);
     } catch (const std::exception& e) {
         return Fail(e.what(), kExitFailure);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Run catches what the simulator throws; what is left (no source of randomness for the seed, no
+    // memory while the options are being set up) still ends the program with one line.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        return Fail(e.what(), kExitFailure);
+    } catch (...) {
+        return Fail("unexpected failure", kExitFailure);
     }
 }

@@ -23,7 +23,7 @@ DecodedField Decode(const FieldInfo& info, std::uint16_t raw, std::uint8_t byte)
     DecodedField field;
     field.Info = &info;
     switch (info.Type) {
-    case ValueType::S8: field.Value = static_cast<std::int8_t>(byte); break;
+    case ValueType::S8: field.Value = byte < 0x80 ? byte : byte - 0x100; break; // two's complement
     case ValueType::U16: field.Value = raw; break;
     case ValueType::S16:
     case ValueType::F88: field.Value = static_cast<std::int16_t>(raw); break;

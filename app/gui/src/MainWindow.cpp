@@ -361,7 +361,7 @@ void TForm1::Save1Click(QObject* /*Sender*/)
     if (dialog->exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return;
-    const QString path = chosen.front();
+    const QString& path = chosen.front();
     const std::size_t unmappable = WriteRecordLog(QFile::encodeName(path).toStdString(), RecordLogText());
     if (unmappable > 0) {
         QMessageBox::warning(this, ApplicationTitle(),

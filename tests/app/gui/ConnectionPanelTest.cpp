@@ -155,9 +155,11 @@ protected:
     void SetUp() override
     {
         m_published = std::make_unique<varmio::PublishedPort>(m_pty.DevicePath());
-        ConnectionPanelTest::SetUp();
+        StartWithoutPreset();
         m_form->PresetPort(m_published->Name());
     }
+    // A new window, as at the next start of the program, with no port preset.
+    void StartWithoutPreset() { ConnectionPanelTest::SetUp(); }
     void TearDown() override
     {
         ConnectionPanelTest::TearDown();
@@ -295,7 +297,7 @@ TEST_F(HandFedPortTest, TheLastSuccessfulOpenIsRememberedAndPreselectedAtTheNext
     EXPECT_EQ(ini->ReadString("ComPort1", "BaudRate", ""), "9600");
     EXPECT_EQ(ini->ReadString("NetRelays", "Relay1", ""), "socket://127.0.0.1:2000") << "the rest of the file is kept";
 
-    ConnectionPanelTest::SetUp(); // the next start, without the preset
+    StartWithoutPreset(); // the next start
     EXPECT_EQ(m_form->ComComboBox1()->Text(), "");
     m_form->PresetRememberedPort();
     EXPECT_EQ(m_form->ComComboBox1()->Text(), m_published->Name());
@@ -304,7 +306,7 @@ TEST_F(HandFedPortTest, TheLastSuccessfulOpenIsRememberedAndPreselectedAtTheNext
 
     // Not listed any more: nothing is preselected, as without a remembered port.
     m_published.reset();
-    ConnectionPanelTest::SetUp();
+    StartWithoutPreset();
     m_form->PresetRememberedPort();
     EXPECT_EQ(m_form->ComComboBox1()->Text(), "");
     EXPECT_EQ(m_form->ComComboBox2()->Text(), "19200");
