@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writing on a pseudo-terminal: a long stream through WriteData and WriteDataAsync arrives whole and in
-// order, and a write the far end does not take ends when its write timeouts run out.
+// order, a write the far end does not take ends when its write timeouts run out, and CancelAllIO ends
+// one that has no timeouts as a failed write.
 
 #include "support/PtyPair.h"
 
@@ -90,6 +91,47 @@ TEST(PortWritePtyTest, AWriteTheLineDoesNotTakeEndsWithWhatWentWhenTheTimeoutsRu
         onLine += static_cast<std::size_t>(n);
     }
     EXPECT_EQ(onLine, static_cast<std::size_t>(written));
+}
+
+TEST(PortWritePtyTest, CancelAllIOEndsAStalledAsyncWriteAsAbortedAndTheNextWriteGoesOut)
+{
+    PtyPair pty; // the master is not read until the cancel: the line fills and stays full
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetEvents({});
+    port.Timeouts().SetWriteTotalMultiplier(0);
+    port.Timeouts().SetWriteTotalConstant(0); // no limit: only the cancel ends the write
+    port.OpenPort();
+    const std::string block(4 * 1024 * 1024, 'z');
+    PAsyncIo stalled, next;
+    NewAsyncRecord(stalled);
+    NewAsyncRecord(next);
+    EXPECT_EQ(port.WriteDataAsync(block.data(), static_cast<std::int32_t>(block.size()), stalled), 0);
+    port.CancelAllIO();
+    try {
+        port.CompleteAsync(stalled);
+        ADD_FAILURE() << "an aborted write is a failed write";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ComportCode(), ComErrorCode(CE_WriteFailed));
+        EXPECT_EQ(e.WinErrorCode(), device::kErrorOperationAborted);
+    }
+
+    const std::string ok = "ok"; // alive until the write completes
+    port.WriteStrAsync(ok, next);
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    char buffer[65536];
+    while (!got.ends_with("ok") && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{pty.Master(), POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        const ssize_t n = ::read(pty.Master(), buffer, sizeof buffer);
+        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(port.CompleteAsync(next), 2);
+    ASSERT_TRUE(got.ends_with("ok")) << "the write after the cancel did not arrive";
+    EXPECT_LT(got.size(), block.size() + 2) << "the aborted write went on";
+    FreeAsyncRecord(stalled);
+    FreeAsyncRecord(next);
 }
 
 } // namespace

@@ -122,6 +122,7 @@ bool FakeDevice::Close()
 {
     if (!Begin(opClose, "Close()")) return false;
     m_core->AbortAll();
+    AbortHeldWrites();
     std::lock_guard lock(m_mutex);
     m_open = false;
     return true;
@@ -204,8 +205,14 @@ bool FakeDevice::WriteFile(const void* buffer, DWORD count, DWORD& written, Over
         return false;
     }
     if (!overlapped.hEvent || (!buffer && count > 0)) return Fail(EINVAL);
+    // A held write is marked pending before it is listed, so that whoever completes it finds it so.
+    m_core->BeginTransfer(overlapped);
     {
         std::lock_guard lock(m_mutex);
+        if (m_holdWrites) {
+            m_heldWrites.push_back({&overlapped, buffer, count});
+            return Fail(kErrorIoPending);
+        }
         written = static_cast<DWORD>(std::min<std::size_t>(count, m_writeLimit));
         m_transmitted.append(static_cast<const char*>(buffer), written);
     }
@@ -218,6 +225,34 @@ void FakeDevice::SetWriteLimit(std::size_t bytes)
 {
     std::lock_guard lock(m_mutex);
     m_writeLimit = bytes;
+}
+
+void FakeDevice::HoldWrites(bool hold)
+{
+    std::vector<HeldWrite> released;
+    std::vector<DWORD> written;
+    {
+        std::lock_guard lock(m_mutex);
+        m_holdWrites = hold;
+        if (hold) return;
+        released.swap(m_heldWrites);
+        for (const HeldWrite& w : released) {
+            written.push_back(static_cast<DWORD>(std::min<std::size_t>(w.count, m_writeLimit)));
+            m_transmitted.append(static_cast<const char*>(w.buffer), written.back());
+        }
+    }
+    for (std::size_t i = 0; i < released.size(); ++i) m_core->CompleteTransfer(*released[i].overlapped, written[i], 0);
+    if (!released.empty() && written.back() == released.back().count) m_core->RaiseEvents(EV_TXEMPTY);
+}
+
+void FakeDevice::AbortHeldWrites()
+{
+    std::vector<HeldWrite> aborted;
+    {
+        std::lock_guard lock(m_mutex);
+        aborted.swap(m_heldWrites);
+    }
+    for (const HeldWrite& w : aborted) m_core->CompleteTransfer(*w.overlapped, 0, kErrorOperationAborted);
 }
 
 std::string FakeDevice::Transmitted() const
@@ -237,6 +272,7 @@ bool FakeDevice::GetOverlappedResult(Overlapped& overlapped, DWORD& transferred,
 bool FakeDevice::PurgeComm(DWORD flags)
 {
     if (!Begin(opPurgeComm, "PurgeComm(" + Hex(flags) + ")")) return false;
+    if ((flags & PURGE_TXABORT) && (flags & ~DeviceCore::kValidPurgeFlags) == 0) AbortHeldWrites();
     // What the line still holds goes with the queue, as a flush of the driver does.
     return m_core->Purge(flags, [this] {
         std::lock_guard lock(m_mutex);

@@ -80,7 +80,8 @@ public:
     bool ReadFile(void* buffer, DWORD count, DWORD& read, Overlapped& overlapped) override;
     // Completes at once: the bytes go to the transmitted record (at most the write limit of them, the
     // rest is left unsent as when the write timeouts run out), and a write that took all its bytes
-    // raises EV_TXEMPTY. Recorded as "WriteFile(<count>)".
+    // raises EV_TXEMPTY; while writes are held (HoldWrites) it stays pending instead. Recorded as
+    // "WriteFile(<count>)".
     bool WriteFile(const void* buffer, DWORD count, DWORD& written, Overlapped& overlapped) override;
     bool GetOverlappedResult(Overlapped& overlapped, DWORD& transferred, bool wait) override;
     bool PurgeComm(DWORD flags) override;
@@ -111,6 +112,9 @@ public:
     void Remove(int error);
     // Each later write takes at most `bytes` bytes (SIZE_MAX: all, the default).
     void SetWriteLimit(std::size_t bytes);
+    // While `hold` is on, the line takes nothing: writes stay pending, in order, until PURGE_TXABORT or
+    // Close completes them as aborted with nothing sent, or the hold ends and they complete as above.
+    void HoldWrites(bool hold);
     // Moves the fake's clock on, completing the reads whose timeouts expire.
     void AdvanceTime(std::chrono::milliseconds by);
 
@@ -140,6 +144,7 @@ private:
     bool Begin(Op op, std::string text, bool needsOpen = true);
     bool Removed() const;
     void Feed();
+    void AbortHeldWrites(); // completes the held writes as aborted
 
     std::unique_ptr<DeviceCore> m_core;
     std::atomic<std::int64_t> m_nowMs{0}; // the test's clock
@@ -160,6 +165,13 @@ private:
     std::string m_line; // received bytes not yet queued
     std::string m_transmitted;
     std::size_t m_writeLimit = SIZE_MAX;
+    struct HeldWrite {
+        Overlapped* overlapped;
+        const void* buffer;
+        DWORD count;
+    };
+    bool m_holdWrites = false;
+    std::vector<HeldWrite> m_heldWrites; // pending while held, oldest first
 };
 
 } // namespace cport::device

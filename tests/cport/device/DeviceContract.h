@@ -53,6 +53,9 @@ public:
     // What the far end has received of what the device wrote (data only), once `count` bytes have come
     // or `ms` of wall-clock time have passed.
     virtual std::string Transmitted(std::size_t count, int ms) = 0;
+    // The far end of the open device stops taking what the device writes, so that the line fills and
+    // stays full, until the next Transmitted; false when this far end cannot be held back.
+    virtual bool HoldWrites() { return false; }
     // The device goes away: a USB adapter pulled out, a pty's master closed, a connection lost.
     virtual void Remove() = 0;
     // The error number with which a removed device fails its calls.

@@ -561,5 +561,37 @@ TEST_P(DeviceContractTest, WritesArriveWholeInOrderAndRaiseTxEmpty)
     EXPECT_EQ(NextEvent(), EV_TXEMPTY);
 }
 
+// A write the far end does not take stays pending; PURGE_TXABORT ends it as aborted with the count of
+// the bytes that went, exactly those reach the far end, and the next write follows them whole.
+TEST_P(DeviceContractTest, PurgeTxAbortEndsAStalledWriteWithWhatWentAndTheNextWriteGoesThrough)
+{
+    OpenAsAPort();
+    if (!driver->HoldWrites()) GTEST_SKIP() << "this device's far end cannot be held back";
+    ASSERT_TRUE(device->SetCommTimeouts(COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0})); // writes without a limit
+    std::string block(16 * 1024 * 1024, '\0'); // more than a pty or a loopback connection holds
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + i % 23);
+    Transfer stalled;
+    DWORD n = 0;
+    ASSERT_FALSE(device->WriteFile(block.data(), static_cast<DWORD>(block.size()), n, stalled.ov));
+    ASSERT_EQ(GetLastError(), kErrorIoPending);
+    EXPECT_FALSE(driver->WaitFor(stalled.event, 300)) << "the far end took the whole block";
+    ASSERT_TRUE(device->PurgeComm(PURGE_TXABORT));
+    ASSERT_TRUE(driver->WaitFor(stalled.event, kPatienceMs));
+    EXPECT_FALSE(device->GetOverlappedResult(stalled.ov, n, false));
+    EXPECT_EQ(GetLastError(), kErrorOperationAborted);
+    ASSERT_LT(n, block.size());
+
+    const std::string next = "after the purge";
+    Transfer t;
+    DWORD written = 0;
+    const bool atOnce = device->WriteFile(next.data(), static_cast<DWORD>(next.size()), written, t.ov);
+    ASSERT_TRUE(atOnce || GetLastError() == kErrorIoPending) << GetLastError();
+    const std::string got = driver->Transmitted(n + next.size(), kPatienceMs);
+    ASSERT_TRUE(driver->WaitFor(t.event, kPatienceMs));
+    EXPECT_TRUE(device->GetOverlappedResult(t.ov, written, false)) << GetLastError();
+    EXPECT_EQ(written, next.size());
+    EXPECT_TRUE(got == block.substr(0, n) + next) << got.size() << " bytes came for " << n << " + " << next.size();
+}
+
 } // namespace
 } // namespace cport::device::test

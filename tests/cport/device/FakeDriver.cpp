@@ -26,7 +26,16 @@ public:
         m_fake->Receive(bytes);
         return true;
     }
-    std::string Transmitted(std::size_t, int) override { return m_fake->Transmitted(); } // written at once
+    std::string Transmitted(std::size_t, int) override // written at once, or when the hold ends
+    {
+        m_fake->HoldWrites(false);
+        return m_fake->Transmitted();
+    }
+    bool HoldWrites() override
+    {
+        m_fake->HoldWrites(true);
+        return true;
+    }
     void Remove() override { m_fake->Remove(ENODEV); }
     int RemovedError() const override { return ENODEV; }
 

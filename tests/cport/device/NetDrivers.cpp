@@ -65,6 +65,7 @@ public:
     }
     bool Send(std::string_view bytes) override { return m_server.Send(std::string(bytes)); }
     std::string Transmitted(std::size_t count, int ms) override { return m_server.Receive(count, ms); }
+    bool HoldWrites() override { return true; } // the connection is read only by Transmitted
     void Remove() override { m_server.Drop(); }
 };
 
@@ -98,9 +99,15 @@ public:
     }
     std::string Transmitted(std::size_t count, int ms) override
     {
+        if (!m_serving.joinable()) m_serving = std::jthread([this](std::stop_token stop) { Serve(stop); });
         std::unique_lock lock(m_dataMutex);
         m_dataCame.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_data.size() >= count; });
         return m_data.substr(0, count);
+    }
+    bool HoldWrites() override // nothing reads the connection until Transmitted serves it again
+    {
+        StopServing();
+        return true;
     }
     void Remove() override
     {

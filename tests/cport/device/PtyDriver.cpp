@@ -47,6 +47,7 @@ public:
         }
         return got;
     }
+    bool HoldWrites() override { return true; } // the master is read only by Transmitted
     void Remove() override { m_pty.CloseMaster(); }
     int RemovedError() const override { return ENODEV; }
 
