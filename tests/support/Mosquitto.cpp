@@ -93,6 +93,32 @@ MosquittoBroker::MosquittoBroker(BrokerOptions options) : m_port(FreeLoopbackPor
         if (passwd.Wait() != 0) throw std::runtime_error("mosquitto_passwd failed");
         config += "allow_anonymous false\npassword_file " + m_dir / "passwords" + "\n";
     }
+    if (options.Tls) {
+        // A certificate authority and a server certificate it signed, both good for a day.
+        const std::string ec = "ec", curve = "ec_paramgen_curve:prime256v1";
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"req", "-x509", "-newkey", ec, "-pkeyopt", curve, "-nodes", "-days", "1",
+                                       "-subj", "/CN=test authority", "-keyout", m_dir / "ca.key", "-out",
+                                       m_dir / "ca.crt"},
+              std::vector<std::string>{"req",     "-newkey",
+                                       ec,        "-pkeyopt",
+                                       curve,     "-nodes",
+                                       "-days",   "1",
+                                       "-subj",   "/CN=127.0.0.1",
+                                       "-addext", "subjectAltName=IP:127.0.0.1",
+                                       "-addext", "basicConstraints=critical,CA:FALSE",
+                                       "-CA",     m_dir / "ca.crt",
+                                       "-CAkey",  m_dir / "ca.key",
+                                       "-keyout", m_dir / "server.key",
+                                       "-out",    m_dir / "server.crt"}}) {
+            ChildProcess openssl(Program("openssl"), args, {"/dev/null", "/dev/null", m_dir / "openssl.err", false});
+            if (openssl.Wait() != 0) throw std::runtime_error("openssl failed: " + ReadFile(m_dir / "openssl.err"));
+        }
+        do m_tlsPort = FreeLoopbackPort();
+        while (m_tlsPort == m_port);
+        config += "listener " + std::to_string(m_tlsPort) + " 127.0.0.1\ncafile " + m_dir / "ca.crt" + "\ncertfile " +
+                  m_dir / "server.crt" + "\nkeyfile " + m_dir / "server.key" + "\n";
+    }
     if (!WriteFile(m_dir / "mosquitto.conf", config)) throw std::runtime_error("cannot write the broker's config");
     Start();
 }

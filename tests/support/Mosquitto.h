@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A real mosquitto broker for one test fixture, on a free loopback port, configured from a file in
-// a temporary folder (persistence off, anonymous clients or a password file); and a small client
-// that reads what the broker holds.
+// a temporary folder (persistence off, anonymous clients or a password file, and on request a second,
+// TLS listener with a throw-away certificate authority); and a small client that reads what the broker
+// holds (on the plain listener).
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -22,6 +23,7 @@ namespace varmio::test {
 struct BrokerOptions {
     std::string User; // with a password: clients must log in as this user
     std::string Password;
+    bool Tls = false; // also listen with TLS, on TlsPort(), with a server certificate for 127.0.0.1
 };
 
 class MosquittoBroker {
@@ -33,6 +35,10 @@ public:
 
     int Port() const { return m_port; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // With Tls: the TLS listener's address, and the certificate of the authority that signed its
+    // certificate (made by `openssl` for this broker alone).
+    std::string TlsAddress() const { return "127.0.0.1:" + std::to_string(m_tlsPort); }
+    std::string CaFile() const { return m_dir / "ca.crt"; }
     // The broker's log (every connection, refusal and disconnection).
     std::string Log() const;
 
@@ -43,6 +49,7 @@ public:
 private:
     TempDir m_dir;
     int m_port = 0;
+    int m_tlsPort = 0;
     std::unique_ptr<ChildProcess> m_process;
 };
 

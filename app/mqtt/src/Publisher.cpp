@@ -149,6 +149,8 @@ struct Publisher::Core {
     bool FailureReported = false;
     int ConnackError = 0;
     bool Accepted = false; // the broker accepted the connection; not yet acted on
+    int OfflineMid = 0;    // the message id of the last "offline"
+    bool OfflineAcked = false;
     Clock::duration Backoff = 1s;
     Clock::time_point NextAttempt{};
     Clock::time_point ConnackDeadline{};
@@ -250,12 +252,17 @@ struct Publisher::Core {
         }
     }
 
-    // A clean end: "offline" in place of the will, which a DISCONNECT discards.
+    // A clean end: "offline" in place of the will, which a DISCONNECT discards. The connection ends only
+    // once the broker has acknowledged "offline", and so taken everything sent before it: a socket
+    // closed with the broker's answers unread is reset, and a reset broker drops what it has not read.
     void Disconnect()
     {
-        Publish(StatusTopic, "offline", 1);
-        mosquitto_disconnect(Mosq);
+        OfflineAcked = false;
+        mosquitto_publish(Mosq, &OfflineMid, StatusTopic.c_str(), 7, "offline", 1, true);
         const Clock::time_point deadline = Clock::now() + kDisconnectPatience;
+        while (!OfflineAcked && Clock::now() < deadline && mosquitto_loop(Mosq, 50, 1) == MOSQ_ERR_SUCCESS) {
+        }
+        mosquitto_disconnect(Mosq);
         while (Clock::now() < deadline && mosquitto_loop(Mosq, 50, 1) == MOSQ_ERR_SUCCESS) {
         }
     }
@@ -320,6 +327,12 @@ struct Publisher::Core {
         else core.ConnackError = rc;
     }
 
+    static void OnPublish(mosquitto*, void* self, int mid)
+    {
+        Core& core = *static_cast<Core*>(self);
+        if (mid == core.OfflineMid) core.OfflineAcked = true;
+    }
+
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message)
     {
         Core& core = *static_cast<Core*>(self);
@@ -356,6 +369,7 @@ Publisher::Publisher(PublisherOptions options) : m_core(std::make_shared<Core>(s
         throw std::runtime_error("MQTT: cannot create a client: " + std::string(std::strerror(errno)));
     mosquitto_connect_callback_set(c.Mosq, &Core::OnConnect);
     mosquitto_message_callback_set(c.Mosq, &Core::OnMessage);
+    mosquitto_publish_callback_set(c.Mosq, &Core::OnPublish);
     mosquitto_max_inflight_messages_set(c.Mosq, 0); // QoS 1 messages never wait behind a window
     if (mosquitto_will_set(c.Mosq, c.StatusTopic.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
         throw std::runtime_error("MQTT: the prefix \"" + o.Names.Prefix + "\" cannot be a topic");

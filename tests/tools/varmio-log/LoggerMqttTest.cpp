@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // varmio-log --mqtt against a real mosquitto broker per fixture: a replay leaves every quantity's
 // last value retained with its discovery config (options read from --config, the command line
-// winning); a killed logger leaves "offline"; a broker away during a paced stream costs the files
-// nothing and gets the latest values when it is back; a broker that cannot be used is one line each
-// while the files are written as without it.
+// winning), and the same values over TLS; a killed logger leaves "offline"; a broker away during a
+// paced stream costs the files nothing and gets the latest values when it is back; a broker that
+// cannot be used is one line each while the files are written as without it.
 
 #include "LoggerProcess.h"
 #include "support/Eventually.h"
@@ -102,6 +102,21 @@ TEST_F(LoggerMqttTest, AReplayLeavesEveryQuantitysLastValueRetainedWithItsConfig
         EXPECT_EQ(config.value("availability_topic", ""), "house/boiler/status");
         EXPECT_EQ(config["device"]["identifiers"], nlohmann::json::array({"house_boiler"}));
     }
+}
+
+TEST_F(LoggerMqttTest, OverTlsAReplayLeavesTheSameRetainedValues)
+{
+    const test::MosquittoBroker secure({"", "", true});
+    const std::string capture = Capture("atagone_cvlog5.bin");
+    const Result r = LoggerProcess(dir, {"--replay", capture, "--mqtt", secure.TlsAddress(), "--mqtt-tls",
+                                         "--mqtt-cafile", secure.CaFile()})
+                         .Wait();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(EventuallyRetained(secure.Port(), "varmio/status", [](auto held) {
+        return held["varmio/status"] == "offline";
+    })) << secure.Log();
+    EXPECT_EQ(States(secure.Port(), "varmio"), LastValues(capture, "varmio")) << secure.Log();
 }
 
 TEST_F(LoggerMqttTest, AKilledLoggerLeavesOffline)
