@@ -257,6 +257,7 @@ private:
     ComPortClient m_telnet;
     DWORD m_modemStatus = 0; // MS_* bits the server last reported
     int m_awaitingAnswers = 0;
+    bool m_owedIac = false;      // a data 0xFF went undoubled: its second 0xFF goes before anything else
     std::atomic<int> m_ended{0}; // the removal's error, readable under m_telnetMutex (the core's lock is not)
 
     // Reader thread only (and Open/Close, while it does not run).
@@ -277,6 +278,7 @@ bool NetDevice::Open(const std::string& name)
     {
         std::lock_guard lock(m_telnetMutex);
         m_telnet = ComPortClient();
+        m_owedIac = false;
         m_modemStatus = 0;
         m_awaitingAnswers = 0;
     }
@@ -428,7 +430,9 @@ bool NetDevice::AwaitAnswers(std::initializer_list<ComPortCommand> codes)
 
 bool NetDevice::SendOutboxLocked()
 {
-    const std::vector<std::uint8_t> bytes = m_telnet.TakeOutput();
+    std::vector<std::uint8_t> bytes = m_telnet.TakeOutput();
+    if (m_owedIac) bytes.insert(bytes.begin(), IAC); // the second half of a data 0xFF comes first
+    m_owedIac = false;
     const auto deadline = Clock::now() + kSendTimeout;
     std::size_t at = 0;
     while (at < bytes.size()) {
@@ -486,9 +490,11 @@ bool NetDevice::WriteFile(const void* buffer, DWORD count, DWORD& written, Overl
     return m_writer.WriteFile(buffer, count, written, overlapped);
 }
 
-// Raw: one non-blocking send. Telnet: a chunk of up to kTelnetChunk data bytes is escaped and sent
-// whole, between the commands (under m_telnetMutex); when the socket takes none of it the writer waits
-// for room, and the rest of a chunk the socket took part of follows within kSendTimeout.
+// Raw: one non-blocking send. Telnet: up to kTelnetChunk data bytes are escaped and sent as far as the
+// socket takes them at once (under m_telnetMutex, so commands go between sends); the count is the data
+// bytes that went. When the socket splits a doubled 0xFF, the byte still owed goes first with the next
+// send of any kind (m_owedIac), so the Telnet stream never loses step, and the writer waits for room
+// with its own timeouts and aborts rather than here.
 ssize_t NetDevice::SendData(const std::uint8_t* data, std::size_t size)
 {
     if (m_kind != npRfc2217) return ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -501,30 +507,26 @@ ssize_t NetDevice::SendData(const std::uint8_t* data, std::size_t size)
         if (data[i] == IAC) escaped.push_back(IAC);
     }
     std::lock_guard lock(m_telnetMutex);
-    const ssize_t first = ::send(m_fd, escaped.data(), escaped.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (first < 0) return -1;
-    const auto deadline = Clock::now() + kSendTimeout;
-    std::size_t at = static_cast<std::size_t>(first);
-    while (at < escaped.size()) {
-        const ssize_t n = ::send(m_fd, escaped.data() + at, escaped.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            at += static_cast<std::size_t>(n);
-            continue;
+    if (m_owedIac) {
+        const ssize_t n = ::send(m_fd, &IAC, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0) {
+            if (n == 0) errno = EAGAIN;
+            return -1;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{m_fd, POLLOUT, 0};
-            const int left = Remaining(deadline);
-            if (left == 0 || ::poll(&p, 1, left) == 0) {
-                errno = ETIMEDOUT;
-                return -1;
-            }
-            continue;
-        }
-        if (n == 0) errno = EPIPE;
+        m_owedIac = false;
+    }
+    const ssize_t n = ::send(m_fd, escaped.data(), escaped.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) {
+        if (n == 0) errno = EAGAIN;
         return -1;
     }
-    return static_cast<ssize_t>(take);
+    std::size_t sent = 0; // data bytes
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n); ++sent) {
+        const bool doubled = data[sent] == IAC;
+        if (doubled && at + 1 == static_cast<std::size_t>(n)) m_owedIac = true;
+        at += doubled ? 2 : 1;
+    }
+    return static_cast<ssize_t>(sent);
 }
 
 bool NetDevice::PurgeComm(DWORD flags)
