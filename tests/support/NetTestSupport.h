@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace varmio::test {
 
@@ -135,6 +137,70 @@ inline std::uint16_t FreeLoopbackPort()
     LoopbackServer probe;
     return probe.Port();
 }
+
+// A listener on 127.0.0.1 that never accepts, its accept queue filled by a connection of its own, so
+// that the kernel drops every further connection request: a connect to Port() hangs until it gives up.
+class UnansweringListener {
+public:
+    UnansweringListener()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        auto* any = reinterpret_cast<sockaddr*>(&address);
+        if (m_listen < 0 || ::bind(m_listen, any, size) != 0 || ::listen(m_listen, 0) != 0 ||
+            ::getsockname(m_listen, any, &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        // A backlog of 0 holds one connection; the listener's TCP_INFO tells when it is queued (the
+        // queue's length against its limit), after which requests are dropped.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!Full() && std::chrono::steady_clock::now() < deadline) {
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (filler < 0) return;
+            m_fillers.push_back(filler);
+            if (::connect(filler, any, size) != 0 && errno == EINPROGRESS) {
+                pollfd p{filler, POLLOUT, 0};
+                ::poll(&p, 1, RemainingMs(deadline));
+            }
+            // Queued once the server side has its final handshake step, a moment after the client.
+            while (!Full() && Queued() < m_fillers.size() && std::chrono::steady_clock::now() < deadline)
+                ::poll(nullptr, 0, 5);
+        }
+    }
+    ~UnansweringListener()
+    {
+        for (const int fd : m_fillers) ::close(fd);
+        if (m_listen >= 0) ::close(m_listen);
+    }
+    UnansweringListener(const UnansweringListener&) = delete;
+    UnansweringListener& operator=(const UnansweringListener&) = delete;
+
+    // The accept queue is full: connection requests go unanswered.
+    bool Full() const
+    {
+        const tcp_info info = Info();
+        return m_port != 0 && info.tcpi_unacked > info.tcpi_sacked;
+    }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    // On a listener, tcpi_unacked is the accept queue's length and tcpi_sacked its limit.
+    tcp_info Info() const
+    {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(m_listen, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) info = tcp_info{};
+        return info;
+    }
+    std::size_t Queued() const { return Info().tcpi_unacked; }
+
+    int m_listen = -1;
+    std::uint16_t m_port = 0;
+    std::vector<int> m_fillers;
+};
 
 // The real ser2net on 127.0.0.1, serving `device` (a pseudo-terminal's slave) raw on RawPort() and as
 // Telnet with Com Port Control on Rfc2217Port(). Its YAML configuration lives in a temporary folder.

@@ -23,10 +23,10 @@
 #include "common/DeviceKinds.h"
 #include "common/DeviceWriter.h"
 #include "net/ComPortControl.h"
+#include "net/NetConnect.h"
 
 #include "cport/NetPort.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -52,7 +52,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace telnet;
 
-constexpr auto kConnectTimeout = std::chrono::seconds(5);
 // How long the server has to take the Com Port Control option, and to answer line settings.
 constexpr auto kNegotiationTimeout = std::chrono::seconds(3);
 constexpr auto kAnswerTimeout = std::chrono::seconds(3);
@@ -82,65 +81,6 @@ int Remaining(Clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left, 0, 60'000));
-}
-
-// The resolver's failures as error numbers: a host that does not resolve is "no such device or address".
-int ResolverError(int code)
-{
-    switch (code) {
-    case EAI_NONAME:
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-    case EAI_FAIL: return ENXIO;
-    case EAI_AGAIN: return EAGAIN;
-    case EAI_MEMORY: return ENOMEM;
-    case EAI_SYSTEM: return errno;
-    default: return EINVAL;
-    }
-}
-
-// Connects to the first address of `address` that answers within the connect timeout; 0 or an error.
-int Connect(const TNetPortAddress& address, int& fd)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(address.Port);
-    if (const int code = ::getaddrinfo(address.Host.c_str(), service.c_str(), &hints, &found)) {
-        // AI_ADDRCONFIG hides loopback-only families on hosts without other addresses: ask again without.
-        hints.ai_flags = AI_NUMERICSERV;
-        if (::getaddrinfo(address.Host.c_str(), service.c_str(), &hints, &found) != 0) return ResolverError(code);
-    }
-    const auto deadline = Clock::now() + kConnectTimeout;
-    int error = EHOSTUNREACH;
-    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (s < 0) {
-            error = errno;
-            continue;
-        }
-        int result = ::connect(s, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
-        if (result == EINPROGRESS) {
-            pollfd p{s, POLLOUT, 0};
-            int n = 0;
-            while ((n = ::poll(&p, 1, Remaining(deadline))) < 0 && errno == EINTR) {
-            }
-            socklen_t size = sizeof result;
-            if (n == 0) result = ETIMEDOUT;
-            else if (n < 0 || ::getsockopt(s, SOL_SOCKET, SO_ERROR, &result, &size) != 0) result = errno;
-        }
-        if (result == 0) fd = s;
-        else {
-            ::close(s);
-            error = result;
-        }
-        if (Clock::now() >= deadline) break;
-    }
-    ::freeaddrinfo(found);
-    return fd >= 0 ? 0 : error;
 }
 
 void KeepAlive(int fd)
@@ -283,7 +223,7 @@ bool NetDevice::Open(const std::string& name)
         m_awaitingAnswers = 0;
     }
     m_ended = 0;
-    if (const int error = Connect(*address, m_fd)) return Fail(error);
+    if (const int error = ConnectTcp(*address, m_fd)) return Fail(error);
     KeepAlive(m_fd);
 
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);

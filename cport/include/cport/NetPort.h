@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -36,5 +37,13 @@ std::optional<TNetPortAddress> ParseNetPortName(std::string_view name, std::stri
 
 // The port name of an address (brackets around an IPv6 host).
 std::string NetPortName(const TNetPortAddress& address);
+
+// Whether the bridge a network port name gives can be reached: looks the host up and connects to it as
+// opening the port does (with the same timeout), then closes the connection at once. Returns 0, or the
+// error number the open would fail with (EINVAL for a name that is not a valid network port name).
+// It blocks for as long as the lookup and the connection take (seconds for a host that does not
+// answer), so a window runs it on a thread of its own; a stop requested through `stop` ends the wait
+// for the connection at once with ECANCELED (a name lookup under way runs to its end first).
+int ProbeNetPort(std::string_view name, const std::stop_token& stop = {});
 
 } // namespace cport

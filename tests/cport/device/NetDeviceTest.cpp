@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -190,6 +191,32 @@ TEST_F(NetDeviceTest, OpensByHostNameAndByIpv6Address)
     if (!six.Ok()) GTEST_SKIP() << "no IPv6 loopback";
     ASSERT_TRUE(device->Open("socket://[::1]:" + std::to_string(six.Port()))) << std::strerror(GetLastError());
     EXPECT_TRUE(six.Accept());
+}
+
+// ---- Checking that a bridge answers, without opening a port -------------------------------------------
+
+TEST_F(NetDeviceTest, AProbeConnectsAndHangsUpOrGivesTheErrorTheOpenWouldMeet)
+{
+    EXPECT_EQ(ProbeNetPort(Url("rfc2217")), 0);
+    ASSERT_TRUE(server.Accept());
+    pollfd hangUp{server.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&hangUp, 1, kPatienceMs), 1);
+    char byte = 0;
+    EXPECT_EQ(::recv(server.Fd(), &byte, 1, 0), 0) << "the probe hangs up, saying nothing";
+    EXPECT_EQ(ProbeNetPort("socket://127.0.0.1:" + std::to_string(varmio::test::FreeLoopbackPort())), ECONNREFUSED);
+    EXPECT_EQ(ProbeNetPort("socket://127.0.0.1"), EINVAL);
+
+    // A bridge whose connection requests go unanswered (the window's test waits for its timeout): a
+    // stop ends the probe as cancelled.
+    varmio::test::UnansweringListener silent;
+    ASSERT_TRUE(silent.Full());
+    const std::string name = "socket://127.0.0.1:" + std::to_string(silent.Port());
+    std::stop_source stop;
+    int stopped = -1;
+    std::jthread probe([&] { stopped = ProbeNetPort(name, stop.get_token()); });
+    stop.request_stop();
+    probe.join();
+    EXPECT_EQ(stopped, ECANCELED);
 }
 
 // ---- Raw bridges --------------------------------------------------------------------------------------
