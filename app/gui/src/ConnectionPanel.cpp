@@ -8,15 +8,19 @@
 #include "varmio/MonitorPort.h"
 #include "varmio/UserConfig.h"
 
+#include "NetPortProbe.h"
 #include "NetRelayDialog.h"
 
+#include "cport/NetPort.h"
 #include "cportctl/CPortCtl.h"
 
 #include <algorithm>
 
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QProgressDialog>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -30,6 +34,9 @@ struct PanelPlace {
 constexpr PanelPlace kComComboBox1{8, 28, 65, 21};
 constexpr PanelPlace kComComboBox2{80, 28, 73, 21};
 constexpr PanelPlace kComLed1{160, 24, 25, 25};
+
+// A network relay that answers at once opens without the wait dialog flashing up.
+constexpr int kNetPortWaitDelayMs = 400;
 
 // The LED's own glyphs: a green disc with "OK" when open, a plain red disc when closed.
 constexpr const char* kGlyphOn = "OKON";
@@ -49,6 +56,8 @@ void TForm1::BuildConnectionPanel()
     m_comComboBox2 = new cportctl::TComComboBox(m_groupBox4);
     m_comLed1 = new cportctl::TComLed(m_groupBox4);
     m_comPort1 = std::make_unique<cport::TComPort>();
+    m_portProbe = std::make_unique<NetPortProbe>(
+        this, [this](int error) { RunHandler([this, error] { NetPortProbed(error); }); });
 
     m_comComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
     m_comComboBox1->SetName("ComComboBox1");
@@ -110,13 +119,66 @@ void TForm1::BuildConnectionPanel()
 
 void TForm1::ComLed1Click(cport::TObject* /*Sender*/)
 {
+    if (m_portProbe->Running()) return; // the open under way goes on; its dialog cancels it
     if (m_comPort1->Connected()) {
         m_comPort1->ClosePort();
         return;
     }
     // No port selected gives an empty name, which the port refuses to open.
     m_comPort1->SetPort(m_comComboBox1->Text());
-    m_comPort1->OpenPort();
+    // A network relay is reached first on a thread of its own: the open would block the window for
+    // as long as the name lookup and the connection take. A name that is no valid relay fails at once.
+    const std::string name = m_comPort1->Port();
+    if (!cport::ParseNetPortName(name)) {
+        m_comPort1->OpenPort();
+        return;
+    }
+    m_portProbe->Start(name);
+    m_probedPort = name;
+    ShowNetPortWait(name);
+}
+
+void TForm1::NetPortProbed(int error)
+{
+    EndNetPortWait();
+    if (m_comPort1->Connected()) return;
+    // The selector may have moved meanwhile: what opens is the relay the click was for.
+    if (m_comPort1->Port() != m_probedPort) PresetPort(m_probedPort);
+    // The relay answered, so the open is quick; or the open fails with the error it would have met.
+    if (error == 0) m_comPort1->OpenPort();
+    else m_comPort1->ReportComError(cport::ComErrorCode(cport::CE_OpenFailed), error);
+}
+
+void TForm1::CancelNetPortOpen()
+{
+    if (!m_portProbe->Running()) return;
+    m_portProbe->Cancel();
+    NetPortProbed(ECANCELED);
+}
+
+void TForm1::ShowNetPortWait(const std::string& name)
+{
+    const std::string where = name.substr(name.find("://") + 3);
+    m_netPortWait = new QProgressDialog(QStringLiteral("Připojuji se k %1…").arg(QString::fromStdString(where)),
+                                        QStringLiteral("Zrušit"), 0, 0, this);
+    m_netPortWait->setObjectName(QStringLiteral("NetPortWait"));
+    m_netPortWait->setWindowTitle(ApplicationTitle());
+    m_netPortWait->setWindowModality(Qt::NonModal);
+    m_netPortWait->setMinimumDuration(kNetPortWaitDelayMs);
+    connect(m_netPortWait, &QProgressDialog::canceled, this, [this] { RunHandler([this] { CancelNetPortOpen(); }); });
+    setCursor(Qt::BusyCursor);
+    m_comLed1->setCursor(Qt::BusyCursor);
+}
+
+void TForm1::EndNetPortWait()
+{
+    if (m_netPortWait == nullptr) return;
+    m_netPortWait->disconnect(this);
+    m_netPortWait->hide();
+    m_netPortWait->deleteLater();
+    m_netPortWait = nullptr;
+    unsetCursor();
+    m_comLed1->setCursor(Qt::PointingHandCursor);
 }
 
 void TForm1::ComPort1RxChar(cport::TObject* /*Sender*/, std::int32_t /*Count*/)

@@ -5,6 +5,7 @@
 
 #include "GroupBox.h"
 #include "LogMemo.h"
+#include "NetPortProbe.h"
 #include "varmio/Application.h"
 #include "varmio/MessageOverview.h"
 #include "varmio/MessagesWindow.h"
@@ -138,7 +139,10 @@ TForm1::TForm1(Regional regional, LocalClock clock, QWidget* parent)
 TForm1::~TForm1()
 {
     // The port closes while the LED and the selectors that show it still exist, and while it is
-    // still there for whatever runs as the LED repaints (a queued receive event, a click).
+    // still there for whatever runs as the LED repaints (a queued receive event, a click). A relay
+    // still being checked is forgotten.
+    m_portProbe->Cancel();
+    EndNetPortWait();
     RunHandler([this] { m_comPort1->ClosePort(); });
     m_comPort1.reset();
 }

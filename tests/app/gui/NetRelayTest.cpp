@@ -4,10 +4,12 @@
 // LED like any port (here the simulator's raw TCP bridge).
 
 #include "FormFixture.h"
+#include "ModalDriver.h"
 
 #include "NetRelayDialog.h"
 #include "cportctl/CPortCtl.h"
 #include "varmio/NetRelays.h"
+#include "support/NetTestSupport.h"
 #include "varmio/relaysim/RelaySim.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +17,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -38,6 +43,7 @@ protected:
         m_form.reset();
         std::filesystem::remove_all(varmio::UserConfigPath().parent_path());
     }
+    void ClickLed() { QTest::mouseClick(m_form->ComLed1(), Qt::LeftButton, {}, QPoint(12, 12)); }
     static std::string ConfigText()
     {
         std::ifstream in(varmio::UserConfigPath(), std::ios::binary);
@@ -69,12 +75,58 @@ TEST_F(NetRelayTest, AnAddedRelayIsListedSelectedKeptForTheNextWindowAndOpensByT
     SetUp(); // a new window lists the relay from the start
     EXPECT_GE(m_form->ComComboBox1()->Items().IndexOfText(name), 0);
     m_form->ComComboBox1()->SetText(name);
-    QTest::mouseClick(m_form->ComLed1(), Qt::LeftButton, {}, QPoint(12, 12));
-    EXPECT_TRUE(m_form->ComPort1()->Connected());
+    ClickLed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_form->ComPort1()->Connected(); }, kPatienceMs));
+    EXPECT_EQ(m_form->ComLed1()->State(), cportctl::lsOn);
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_form->Core().FrameCount() >= 50; }, kPatienceMs));
     // The window goes before the relay: a bridge that vanished under an open port would be told in
     // a modal box, which nobody dismisses here.
     m_form.reset();
+}
+
+TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOpenOnceTimedOutOrCancelled)
+{
+    varmio::test::UnansweringListener silent;
+    ASSERT_TRUE(silent.Full());
+    const std::string name = "socket://127.0.0.1:" + std::to_string(silent.Port());
+    m_form->AddNetRelay(name);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    int ticksBeforeTheBox = 0;
+    QString caption, timedOut, cancelled;
+    ModalDriver driver({[&](QWidget* modal) {
+                            ticksBeforeTheBox = ticks;
+                            ModalDriver::ReadMessageBox(&caption, &timedOut)(modal);
+                        },
+                        ModalDriver::ReadMessageBox(&caption, &cancelled)});
+    const auto waits = [&] { return m_form->findChildren<QProgressDialog*>(QStringLiteral("NetPortWait")); };
+
+    ClickLed();
+    ClickLed(); // while it waits: no second open
+    EXPECT_EQ(waits().size(), 1);
+    EXPECT_EQ(waits().value(0)->labelText(), QStringLiteral("Připojuji se k 127.0.0.1:%1…").arg(silent.Port()));
+    EXPECT_EQ(m_form->cursor().shape(), Qt::BusyCursor);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 1; }, kPatienceMs));
+    EXPECT_GE(ticksBeforeTheBox, 5) << "the event loop ran while the relay was being reached";
+    EXPECT_EQ(timedOut, QStringLiteral("Unable to open com port (Error: 110)\n%1: Connection timed out")
+                            .arg(QString::fromStdString(name)));
+    EXPECT_FALSE(m_form->ComPort1()->Connected());
+    EXPECT_EQ(m_form->ComLed1()->State(), cportctl::lsOff);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return waits().isEmpty(); }, kPatienceMs));
+    EXPECT_EQ(m_form->cursor().shape(), Qt::ArrowCursor);
+
+    ClickLed();
+    ASSERT_EQ(waits().size(), 1);
+    auto* cancel = waits().value(0)->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), QStringLiteral("Zrušit"));
+    cancel->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 2; }, kPatienceMs));
+    EXPECT_EQ(cancelled, QStringLiteral("Unable to open com port (Error: 125)\n%1: Operation canceled")
+                             .arg(QString::fromStdString(name)));
+    EXPECT_FALSE(m_form->ComPort1()->Connected());
 }
 
 TEST_F(NetRelayTest, TheDialogGivesTheRelaysNameAndKeepsABadHostWithAMessage)

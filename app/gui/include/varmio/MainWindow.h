@@ -34,6 +34,7 @@ class QGroupBox;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressDialog;
 class QSplitter;
 class QTimer;
 
@@ -49,6 +50,7 @@ class TComLed;
 namespace varmio {
 
 class LogMemo;
+class NetPortProbe;
 struct ControlSpec;
 class MessagesWindow;
 class TrendWindow;
@@ -87,8 +89,12 @@ public:
 
     // The connection panel's handlers. ComLed1Click opens the port on the port selector's text, or
     // closes it; it throws the port's EComPort when the port does not open (the LED hands that to the
-    // application's error box). ComPort1RxChar feeds at most one ReceiveBuffer of waiting bytes to
-    // the frame decoder; later receive events take the rest.
+    // application's error box). A network relay's name is first checked on a thread of its own (name
+    // lookup and connection, which can take seconds), while the window goes on and a small dialog
+    // ("NetPortWait") offers to cancel; the port opens once the relay has answered, and a relay that
+    // does not answer, or a cancel, is reported as that open's failure. Clicks meanwhile change
+    // nothing. ComPort1RxChar feeds at most one ReceiveBuffer of waiting bytes to the frame decoder;
+    // later receive events take the rest.
     void ComLed1Click(cport::TObject* Sender);
     void ComPort1RxChar(cport::TObject* Sender, std::int32_t Count);
 
@@ -168,6 +174,12 @@ private:
     void ConnectControls();
     void BuildConnectionPanel();
     void ScheduleBacklogRead();
+    // The network relay's check: its end (0 when the relay answered), the cancel button, and the
+    // wait shown meanwhile.
+    void NetPortProbed(int error);
+    void CancelNetPortOpen();
+    void ShowNetPortWait(const std::string& name);
+    void EndNetPortWait();
     void RememberOpenPort() noexcept;
     void BuildMenu();
     QListWidget* CheckList(StatusList list) const;
@@ -200,6 +212,9 @@ private:
     cportctl::TComComboBox* m_comComboBox1 = nullptr;
     cportctl::TComComboBox* m_comComboBox2 = nullptr;
     cportctl::TComLed* m_comLed1 = nullptr;
+    std::unique_ptr<NetPortProbe> m_portProbe;
+    std::string m_probedPort;                                       // the name the running check is for
+    QProgressDialog* m_netPortWait = nullptr;                       // while the check runs
     std::array<std::uint8_t, kReceiveBufferSize> m_receiveBuffer{}; // reused by every receive event
     bool m_backlogReadQueued = false;
     bool m_remembersPort = true;
