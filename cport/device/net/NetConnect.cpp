@@ -17,15 +17,15 @@ namespace cport {
 
 namespace device {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-int Remaining(Clock::time_point deadline)
+int Remaining(std::chrono::steady_clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left, 0, 60'000));
 }
+
+namespace {
 
 // The resolver's failures as error numbers: a host that does not resolve is "no such device or address".
 int ResolverError(int code)

@@ -15,6 +15,9 @@ namespace cport::device {
 // How long a connection to a bridge may take, all addresses of the host together.
 inline constexpr std::chrono::seconds kConnectTimeout{5};
 
+// The milliseconds left until `deadline`, as poll() takes them (0 once it has passed, at most a minute).
+int Remaining(std::chrono::steady_clock::time_point deadline);
+
 // Connects a non-blocking TCP socket to the first address of `address` that answers within
 // kConnectTimeout and stores it in `fd`; returns 0, or the error number (ENXIO for a host that does
 // not resolve, ECONNREFUSED, ETIMEDOUT, ...). A stop requested through `stop` ends the wait for the

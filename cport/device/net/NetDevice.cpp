@@ -77,12 +77,6 @@ bool Fail(int error)
     return false;
 }
 
-int Remaining(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left, 0, 60'000));
-}
-
 void KeepAlive(int fd)
 {
     const int on = 1;
