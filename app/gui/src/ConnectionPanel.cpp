@@ -16,6 +16,7 @@
 
 #include <algorithm>
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -156,6 +157,13 @@ void TForm1::CancelNetPortOpen()
     NetPortProbed(ECANCELED);
 }
 
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    m_portProbe->Cancel();
+    EndNetPortWait();
+    QMainWindow::closeEvent(event);
+}
+
 void TForm1::ShowNetPortWait(const std::string& name)
 {
     const std::string where = name.substr(name.find("://") + 3);
@@ -165,6 +173,7 @@ void TForm1::ShowNetPortWait(const std::string& name)
     m_netPortWait->setWindowTitle(ApplicationTitle());
     m_netPortWait->setWindowModality(Qt::NonModal);
     m_netPortWait->setMinimumDuration(kNetPortWaitDelayMs);
+    m_netPortWait->setValue(0); // the delay counts from here (a busy bar has no value of its own)
     connect(m_netPortWait, &QProgressDialog::canceled, this, [this] { RunHandler([this] { CancelNetPortOpen(); }); });
     setCursor(Qt::BusyCursor);
     m_comLed1->setCursor(Qt::BusyCursor);
@@ -174,6 +183,9 @@ void TForm1::EndNetPortWait()
 {
     if (m_netPortWait == nullptr) return;
     m_netPortWait->disconnect(this);
+    // Its timer stopped too: an error box shown next runs the event loop before the later deletion,
+    // and the dialog would come up over the box.
+    m_netPortWait->reset();
     m_netPortWait->hide();
     m_netPortWait->deleteLater();
     m_netPortWait = nullptr;

@@ -95,13 +95,19 @@ TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOp
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(20);
     int ticksBeforeTheBox = 0;
-    QString caption, timedOut, cancelled;
+    QString caption, timedOut, refused, cancelled;
+    bool waitPending = true;
+    const auto waits = [&] { return m_form->findChildren<QProgressDialog*>(QStringLiteral("NetPortWait")); };
     ModalDriver driver({[&](QWidget* modal) {
                             ticksBeforeTheBox = ticks;
                             ModalDriver::ReadMessageBox(&caption, &timedOut)(modal);
                         },
+                        [&](QWidget* modal) {
+                            const auto* timer = waits().isEmpty() ? nullptr : waits().value(0)->findChild<QTimer*>();
+                            waitPending = timer != nullptr && timer->isActive();
+                            ModalDriver::ReadMessageBox(&caption, &refused)(modal);
+                        },
                         ModalDriver::ReadMessageBox(&caption, &cancelled)});
-    const auto waits = [&] { return m_form->findChildren<QProgressDialog*>(QStringLiteral("NetPortWait")); };
 
     ClickLed();
     ClickLed(); // while it waits: no second open
@@ -117,15 +123,35 @@ TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOp
     EXPECT_TRUE(QTest::qWaitFor([&] { return waits().isEmpty(); }, kPatienceMs));
     EXPECT_EQ(m_form->cursor().shape(), Qt::ArrowCursor);
 
+    // A relay that refuses at once: its box, and nothing left to bring the wait dialog up over it.
+    const std::string refusing = "socket://127.0.0.1:" + std::to_string(varmio::test::FreeLoopbackPort());
+    m_form->AddNetRelay(refusing);
+    ClickLed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 2; }, kPatienceMs));
+    EXPECT_TRUE(refused.endsWith(QStringLiteral(": Connection refused"))) << refused.toStdString();
+    EXPECT_FALSE(waitPending);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waits().isEmpty(); }, kPatienceMs));
+    m_form->AddNetRelay(name);
+
     ClickLed();
     ASSERT_EQ(waits().size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waits().value(0)->isVisible(); }, kPatienceMs));
     auto* cancel = waits().value(0)->findChild<QPushButton*>();
     ASSERT_NE(cancel, nullptr);
     EXPECT_EQ(cancel->text(), QStringLiteral("Zrušit"));
     cancel->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 2; }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 3; }, kPatienceMs));
     EXPECT_EQ(cancelled, QStringLiteral("Unable to open com port (Error: 125)\n%1: Operation canceled")
                              .arg(QString::fromStdString(name)));
+    EXPECT_FALSE(m_form->ComPort1()->Connected());
+
+    // Closing the window while it waits is no cancel to report.
+    m_form->show();
+    ClickLed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !waits().isEmpty() && waits().value(0)->isVisible(); }, kPatienceMs));
+    m_form->close();
+    EXPECT_TRUE(waits().isEmpty() || !waits().value(0)->isVisible());
+    EXPECT_EQ(driver.Answered(), 3);
     EXPECT_FALSE(m_form->ComPort1()->Connected());
 }
 

@@ -29,6 +29,7 @@
 #include <QString>
 
 class QCheckBox;
+class QCloseEvent;
 class QFileDialog;
 class QGroupBox;
 class QLineEdit;
@@ -154,6 +155,11 @@ public:
     void AppendRecordLog(std::string_view line) override;
     bool ChangesOnly() const override;
     std::string_view DateTimeText() const override;
+
+protected:
+    // A network relay still being reached when the window closes is forgotten without a word (its wait
+    // dialog would otherwise be closed with the program and take that for a cancel to report).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Where the window design's controls go: each parent's container, and the splitter that holds
