@@ -21,7 +21,6 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 
-#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -154,7 +153,7 @@ void TForm1::CancelNetPortOpen()
 {
     if (!m_portProbe->Running()) return;
     m_portProbe->Cancel();
-    NetPortProbed(ECANCELED);
+    EndNetPortWait(); // the user's own choice: the port stays closed, and there is nothing to report
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -84,7 +84,7 @@ TEST_F(NetRelayTest, AnAddedRelayIsListedSelectedKeptForTheNextWindowAndOpensByT
     m_form.reset();
 }
 
-TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOpenOnceTimedOutOrCancelled)
+TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOpenOnceTimedOutOrIsCancelledQuietly)
 {
     varmio::test::UnansweringListener silent;
     ASSERT_TRUE(silent.Full());
@@ -95,7 +95,7 @@ TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOp
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(20);
     int ticksBeforeTheBox = 0;
-    QString caption, timedOut, refused, cancelled;
+    QString caption, timedOut, refused;
     bool waitPending = true;
     const auto waits = [&] { return m_form->findChildren<QProgressDialog*>(QStringLiteral("NetPortWait")); };
     ModalDriver driver({[&](QWidget* modal) {
@@ -106,8 +106,7 @@ TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOp
                             const auto* timer = waits().isEmpty() ? nullptr : waits().value(0)->findChild<QTimer*>();
                             waitPending = timer != nullptr && timer->isActive();
                             ModalDriver::ReadMessageBox(&caption, &refused)(modal);
-                        },
-                        ModalDriver::ReadMessageBox(&caption, &cancelled)});
+                        }});
 
     ClickLed();
     ClickLed(); // while it waits: no second open
@@ -140,9 +139,8 @@ TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOp
     ASSERT_NE(cancel, nullptr);
     EXPECT_EQ(cancel->text(), QStringLiteral("Zrušit"));
     cancel->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return driver.Answered() == 3; }, kPatienceMs));
-    EXPECT_EQ(cancelled, QStringLiteral("Unable to open com port (Error: 125)\n%1: Operation canceled")
-                             .arg(QString::fromStdString(name)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waits().isEmpty(); }, kPatienceMs));
+    EXPECT_EQ(m_form->cursor().shape(), Qt::ArrowCursor);
     EXPECT_FALSE(m_form->ComPort1()->Connected());
 
     // Closing the window while it waits is no cancel to report.
@@ -151,7 +149,7 @@ TEST_F(NetRelayTest, ARelayThatDoesNotAnswerLeavesTheWindowRunningAndFailsAsAnOp
     ASSERT_TRUE(QTest::qWaitFor([&] { return !waits().isEmpty() && waits().value(0)->isVisible(); }, kPatienceMs));
     m_form->close();
     EXPECT_TRUE(waits().isEmpty() || !waits().value(0)->isVisible());
-    EXPECT_EQ(driver.Answered(), 3);
+    EXPECT_EQ(driver.Answered(), 2) << "neither a cancel nor a close is reported as an error";
     EXPECT_FALSE(m_form->ComPort1()->Connected());
 }
 
