@@ -76,7 +76,9 @@ TrendChart::TrendChart(const TrendStore& store, Regional regional, QWidget* pare
     setRubberBand(QChartView::NoRubberBand);
     auto* chart = new QChart;
     chart->setObjectName(QStringLiteral("Chart"));
-    chart->legend()->setAlignment(Qt::AlignBottom);
+    // One entry a line beside the plot, so that every caption has its room (a row under the plot
+    // shortens them all once a few series are shown).
+    chart->legend()->setAlignment(Qt::AlignRight);
     chart->setMargins(QMargins(4, 4, 4, 4));
     setChart(chart); // the view owns the chart
 
@@ -168,6 +170,7 @@ void TrendChart::AddCurve(std::size_t series)
     const bool visible = curve->Visible;
     m_curves[series] = std::move(curve);
     if (!visible) SetSeriesVisible(series, false);
+    emit seriesAdded(series);
 }
 
 void TrendChart::SetSeriesVisible(std::size_t series, bool visible)
@@ -178,20 +181,18 @@ void TrendChart::SetSeriesVisible(std::size_t series, bool visible)
     QAbstractSeries* shown = curve.Band != nullptr ? static_cast<QAbstractSeries*>(curve.Band) : curve.Segments.front();
     shown->setVisible(visible);
     for (std::size_t i = 1; i < curve.Segments.size(); ++i) curve.Segments[i]->setVisible(visible);
-    // A hidden series keeps its legend entry, dimmed, so that a click brings it back.
-    for (QLegendMarker* marker : chart()->legend()->markers(shown)) {
-        marker->setVisible(true);
-        QColor label = palette().color(QPalette::WindowText);
-        label.setAlphaF(visible ? 1.0 : 0.35);
-        marker->setLabelBrush(label);
-        QBrush brush = marker->brush();
-        QColor colour = curve.Colour;
-        colour.setAlphaF(visible ? 1.0 : 0.2);
-        brush.setColor(colour);
-        marker->setBrush(brush);
-    }
+    // The chart's own legend lists the shown series only; the window's legend panel lists them all.
+    for (QLegendMarker* marker : chart()->legend()->markers(shown)) marker->setVisible(visible);
     Draw();
+    emit seriesVisibleChanged(series, visible);
 }
+
+QColor TrendChart::SeriesColour(std::size_t series) const
+{
+    return series < m_curves.size() && m_curves[series] ? m_curves[series]->Colour : QColor();
+}
+
+void TrendChart::SetOwnLegendShown(bool shown) { chart()->legend()->setVisible(shown); }
 
 bool TrendChart::SeriesVisible(std::size_t series) const
 {
@@ -237,14 +238,23 @@ void TrendChart::DrawCurve(Curve& curve, int columns)
     m_store.Query(curve.Series, m_from, m_to, columns, m_points);
     QChart* chart = this->chart();
     if (curve.Band != nullptr) {
-        // A band: its top follows the state (unknown counts as off), its bottom is straight.
+        // A band: its top follows the state (unknown counts as off) as steps, a state holding until
+        // the next point, since the query leaves out the corner after an unknown stretch. Its bottom
+        // spans the same stretch as the top: the area closes its outline from the bottom's first
+        // point to the top's, so a bottom from the range's start would draw a ramp to the first
+        // sample of a range that begins before the data.
         const double base = curve.BandIndex;
         QList<QPointF> top;
-        top.reserve(static_cast<qsizetype>(m_points.size()));
-        for (const TrendPoint& p : m_points)
-            top.append(QPointF(Ms(p.Time), base + (std::isnan(p.Value) || p.Value == 0 ? 0.0 : kBandHeight)));
+        top.reserve(static_cast<qsizetype>(2 * m_points.size()));
+        for (const TrendPoint& p : m_points) {
+            const QPointF at(Ms(p.Time), base + (std::isnan(p.Value) || p.Value == 0 ? 0.0 : kBandHeight));
+            if (!top.isEmpty() && top.back().y() != at.y() && top.back().x() != at.x())
+                top.append(QPointF(at.x(), top.back().y()));
+            top.append(at);
+        }
         curve.Segments.front()->replace(top);
-        curve.Base->replace(QList<QPointF>{{Ms(m_from), base}, {Ms(m_to), base}});
+        if (top.isEmpty()) curve.Base->clear();
+        else curve.Base->replace(QList<QPointF>{{top.front().x(), base}, {top.back().x(), base}});
         return;
     }
     // A line: one series per stretch between breaks.
@@ -400,16 +410,37 @@ void TrendChart::resizeEvent(QResizeEvent* event)
     Draw(); // the columns follow the plot's width
 }
 
-bool TrendChart::SaveImage(const QString& path) { return grab().save(path, "PNG"); }
+bool TrendChart::SaveImage(const QString& path)
+{
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(palette().color(QPalette::Window));
+    {
+        QPainter painter(&image);
+        Render(painter, QRectF(QPointF(0, 0), QSizeF(size())));
+    }
+    return image.save(path, "PNG");
+}
 
 void TrendChart::Render(QPainter& painter, const QRectF& target)
 {
-    chart()->resize(target.size());
-    // The chart lays out its plot area on the event loop; a chart that is never shown does it now.
-    chart()->layout()->activate();
-    QCoreApplication::sendPostedEvents(chart());
-    Draw();
+    // A picture always has the legend, whatever lists the series on screen.
+    QLegend* legend = chart()->legend();
+    const bool legendShown = legend->isVisible();
+    const QSizeF onScreen = chart()->size();
+    const auto layOut = [this](QSizeF size) {
+        chart()->resize(size);
+        // The chart lays out its plot area on the event loop; a chart that is never shown does it now.
+        chart()->layout()->activate();
+        QCoreApplication::sendPostedEvents(chart());
+        Draw();
+    };
+    legend->setVisible(true);
+    layOut(target.size());
     scene()->render(&painter, target, QRectF(QPointF(0, 0), target.size()));
+    if (!legendShown) {
+        legend->setVisible(false);
+        layOut(onScreen);
+    }
 }
 
 void RenderTrendChartPng(const TrendStore& store, const Regional& regional, const QString& path, QSize size)

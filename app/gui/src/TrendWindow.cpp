@@ -4,6 +4,7 @@
 #include "varmio/Application.h"
 #include "varmio/RecordLogReader.h"
 #include "varmio/TrendChart.h"
+#include "varmio/TrendLegend.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -101,8 +102,14 @@ void TrendWindow::Build()
     connect(save, &QPushButton::clicked, this, [this] { RunHandler([this] { SaveImage(); }); });
     bar->addWidget(save);
 
+    // The legend is a panel beside the chart, with room for every caption and every series.
+    auto* plot = new QHBoxLayout;
+    layout->addLayout(plot, 1);
     m_chart = new TrendChart(*m_store, m_regional, this);
-    layout->addWidget(m_chart, 1);
+    m_chart->SetOwnLegendShown(false);
+    plot->addWidget(m_chart, 1);
+    m_legend = new TrendLegend(*m_chart, this);
+    plot->addWidget(m_legend);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("Status"));
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Every caption of the window fits the room its control gives it, in the font actually in use. Run
+// Every caption of the window, and of the trends window's legend, fits the room its control gives it,
+// in the font actually in use. Run
 // with VARMIO_SYSTEM_FONTS=1 on a machine without Liberation Sans to see it catch the substitute.
 #include "FormFixture.h"
 
+#include "varmio/TrendChart.h"
+#include "varmio/TrendLegend.h"
+#include "varmio/TrendWindow.h"
 #include "varmio/WindowLayout.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -47,15 +52,23 @@ int CheckBoxRoom(const QCheckBox& box)
     return box.style()->subElementRect(QStyle::SE_CheckBoxContents, &option, &box).width();
 }
 
-// Where a check list draws an item's text, less the margins the item delegate keeps on either side.
+// Where a check list draws an item's text (after its check box and icon), less the margins the item delegate keeps on
+// either side.
 int CheckItemRoom(const QListWidget& list, const QListWidgetItem& item)
 {
     QStyleOptionViewItem option;
     option.initFrom(list.viewport());
+    // An item may be wider than the list; what lies past the viewport's right edge is cut off.
     option.rect = list.visualItemRect(&item);
+    option.rect.setRight(std::min(option.rect.right(), list.viewport()->width() - 1));
     option.font = list.font();
     option.fontMetrics = list.fontMetrics();
     option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    if (!item.icon().isNull()) {
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        option.icon = item.icon();
+        option.decorationSize = list.iconSize();
+    }
     option.text = item.text();
     option.checkState = item.checkState();
     const int margin = list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1;
@@ -92,6 +105,26 @@ TEST_F(FormTest, EveryCaptionFitsTheRoomItsControlGivesIt)
         }
     }
     EXPECT_EQ(walked, 14 + 2 + 4 + 16) << "labels, check boxes, groups, check-list items";
+}
+
+// The trends window's legend panel with the most series a store takes: every data ID seen once.
+TEST_F(FormTest, EveryTrendLegendCaptionFitsTheRoomThePanelGivesIt)
+{
+    for (int id = 0; id < 128; ++id) Feed({0x35, 0x35, 0x35, 0x04, static_cast<std::uint8_t>(id), 0x01, 0x00});
+    m_form->findChild<QAction*>(QStringLiteral("Graf1"))->trigger();
+    varmio::TrendWindow* window = m_form->TrendWindow1();
+    ASSERT_NE(window, nullptr);
+    window->Chart()->Refresh(); // takes the decoded series
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+
+    const QListWidget& legend = *window->Legend();
+    ASSERT_EQ(static_cast<std::size_t>(legend.count()), m_form->Trends().SeriesCount());
+    ASSERT_GT(legend.count(), static_cast<int>(varmio::kStandardSeriesCount));
+    for (int i = 0; i < legend.count(); ++i) {
+        const QListWidgetItem& item = *legend.item(i);
+        EXPECT_LE(legend.fontMetrics().horizontalAdvance(item.text()), CheckItemRoom(legend, item))
+            << "\"" << item.text().toStdString() << "\"";
+    }
 }
 
 } // namespace

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The trends window: the "Graf" menu item over the live store, a saved log on screen with its values
-// where the log has them, the legend, the pictures it saves, and a file that is not a log.
+// where the log has them, the state bands, the legends, the pictures it saves, and a file that is not
+// a log.
 
 #include "FormFixture.h"
 
 #include "varmio/RecordLog.h"
 #include "varmio/RecordLogReader.h"
 #include "varmio/TrendChart.h"
+#include "varmio/TrendLegend.h"
 #include "varmio/TrendWindow.h"
 
 #include <QAction>
+#include <QAreaSeries>
 #include <QCheckBox>
 #include <QChart>
 #include <QDir>
@@ -18,6 +21,7 @@
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -58,19 +62,59 @@ TEST_F(TrendWindowTest, GrafSitsAfterZpravyAndOpensANonModalWindowOverTheLiveSto
     ASSERT_FALSE(ntcPoints().isEmpty());
     EXPECT_EQ(ntcPoints().front().y(), 45.5);
 
-    // A click on the legend entry hides the series, another shows it again.
-    chart->SetSeriesVisible(varmio::tsNtc, false);
-    EXPECT_FALSE(chart->SeriesVisible(varmio::tsNtc));
-    EXPECT_FALSE(chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("komory")));
+    // A click on a legend entry of the chart hides the series; the panel that lists every series in
+    // the window (in place of the chart's own legend) unticks it, and ticking it shows it again.
+    EXPECT_FALSE(chart->chart()->legend()->isVisible());
     QLegendMarker* marker = nullptr;
     for (QLegendMarker* m : chart->chart()->legend()->markers())
         if (m->label() == QStringLiteral("Výstup z komory (25)")) marker = m;
     ASSERT_NE(marker, nullptr);
     emit marker->clicked();
+    EXPECT_FALSE(chart->SeriesVisible(varmio::tsNtc));
+    EXPECT_FALSE(chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("komory")));
+    QListWidgetItem* entry = window->Legend()->Entry(varmio::tsNtc);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text(), QStringLiteral("Výstup z komory (25)"));
+    EXPECT_EQ(entry->checkState(), Qt::Unchecked);
+    entry->setCheckState(Qt::Checked);
     EXPECT_TRUE(chart->SeriesVisible(varmio::tsNtc));
+
     EXPECT_TRUE(
         chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("Výstup z komory (25): 45,5 °C")));
     EXPECT_TRUE(chart->ValuesText(m_form->Trends().LastTime()).contains(QStringLiteral("Plamen aktivní: ano")));
+}
+
+TEST_F(TrendWindowTest, ABandStartsAtItsFirstSampleAndStepsBetweenChanges)
+{
+    using namespace std::chrono_literals;
+    varmio::TrendStore store;
+    const varmio::TrendTime t0{std::chrono::hours(490'000)};
+    store.AddValue(varmio::tsFlame, 1, t0);
+    store.AddValue(varmio::tsFlame, 0, t0 + 20s);
+    store.AddValue(varmio::tsFlame, 1, t0 + 5min); // after a silence: unknown in between
+    store.Touch(t0 + 6min);
+    TrendChart chart(store, CzechStyle());
+    chart.resize(800, 400);
+    chart.SetFollowLive(false);
+    chart.ShowRange(t0 - 10min, t0 + 8min); // begins before the data and ends after it
+
+    QAreaSeries* band = nullptr;
+    for (QAbstractSeries* series : chart.chart()->series())
+        if (series->name() == QStringLiteral("Plamen aktivní")) band = qobject_cast<QAreaSeries*>(series);
+    ASSERT_NE(band, nullptr);
+    const QList<QPointF> top = band->upperSeries()->points();
+    const QList<QPointF> bottom = band->lowerSeries()->points();
+    ASSERT_FALSE(top.isEmpty());
+    ASSERT_FALSE(bottom.isEmpty());
+    const auto ms = [](varmio::TrendTime t) { return static_cast<double>(t.time_since_epoch().count()); };
+    EXPECT_EQ(top.front().x(), ms(t0));
+    EXPECT_EQ(top.back().x(), ms(t0 + 6min));
+    EXPECT_EQ(bottom.front().x(), top.front().x()) << "the outline closes at the first sample, not the range's start";
+    EXPECT_EQ(bottom.back().x(), top.back().x());
+    for (qsizetype i = 1; i < top.size(); ++i) {
+        EXPECT_TRUE(top[i].x() == top[i - 1].x() || top[i].y() == top[i - 1].y())
+            << "a ramp from " << top[i - 1].x() - ms(t0) << " ms to " << top[i].x() - ms(t0) << " ms";
+    }
 }
 
 TEST_F(TrendWindowTest, ASavedLogShowsItsValuesAtItsTimesAndSavesAPicture)

@@ -2,7 +2,8 @@
 #pragma once
 // The trends chart: the series of a TrendStore over a time range, temperatures on the left axis (°C),
 // modulation on the right (%), the flame, heating and hot-water states as bands along the bottom,
-// under the curves. Clicking a legend entry shows or hides its series; the wheel zooms around the
+// under the curves, each band starting at its first sample. Clicking a legend entry hides its series
+// (TrendLegend lists them all, to show them again); the wheel zooms around the
 // pointer, dragging pans, and hovering tells the values at that moment (hoverTextChanged).
 //
 // Every redraw asks the store for the range at the plot's pixel width, so its cost follows the
@@ -13,6 +14,7 @@
 #include "varmio/TrendStore.h"
 
 #include <QChartView>
+#include <QColor>
 #include <QPoint>
 #include <QString>
 
@@ -45,10 +47,19 @@ public:
     // Shows or hides a series (and its legend entry is dimmed); series by store index.
     void SetSeriesVisible(std::size_t series, bool visible);
     bool SeriesVisible(std::size_t series) const;
+    // The colour a series is drawn in (a band's fill); every store series has one once added.
+    QColor SeriesColour(std::size_t series) const;
+    // How many store series the chart has taken so far (Refresh takes those added since).
+    std::size_t SeriesCount() const { return m_curves.size(); }
+    const TrendStore& Store() const { return m_store; }
+    // Whether the chart shows its own legend (the shown series, beside the plot) on screen; for a
+    // window that lists the series in a panel of its own. Pictures always have it.
+    void SetOwnLegendShown(bool shown);
 
     // The text hovering at `when` shows: its time and every visible series' value.
     QString ValuesText(TrendTime when) const;
-    // The chart as a PNG file; false when the file cannot be written.
+    // The chart as a PNG file of the view's size, with its legend; false when the file cannot be
+    // written.
     bool SaveImage(const QString& path);
     // Paints the whole chart into `target` (an offscreen image, for instance).
     void Render(QPainter& painter, const QRectF& target);
@@ -59,6 +70,8 @@ signals:
     void hoverTextChanged(const QString& text);
     void followLiveChanged(bool follow);
     void rangeChanged();
+    void seriesAdded(std::size_t series);
+    void seriesVisibleChanged(std::size_t series, bool visible);
 
 protected:
     void wheelEvent(QWheelEvent* event) override;

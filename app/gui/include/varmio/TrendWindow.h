@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trends window "Varmio – graf": the chart of the live trend store (from the "Graf" menu item)
-// or of a saved record log (opened from the window or with varmio --chart FILE), with the range
-// buttons, "Sledovat živě", "Otevřít záznam…" and "Uložit obrázek…". Non-modal.
+// or of a saved record log (opened from the window or with varmio --chart FILE) with its legend
+// panel beside it, the range buttons, "Sledovat živě", "Otevřít záznam…" and "Uložit obrázek…". Non-modal.
 //
 // Thread safety: a QWidget; main thread only. A live store must outlive the window.
 
@@ -20,6 +20,7 @@ class QTimer;
 namespace varmio {
 
 class TrendChart;
+class TrendLegend;
 
 class TrendWindow : public QWidget {
     Q_OBJECT
@@ -42,6 +43,7 @@ public:
     void SaveImage();
 
     TrendChart* Chart() const { return m_chart; }
+    TrendLegend* Legend() const { return m_legend; }
     const TrendStore& Store() const { return *m_store; }
     QCheckBox* FollowLive() const { return m_follow; }
     QLabel* StatusLabel() const { return m_status; }
@@ -53,6 +55,7 @@ private:
     const TrendStore* m_store;
     Regional m_regional;
     TrendChart* m_chart = nullptr;
+    TrendLegend* m_legend = nullptr;
     QCheckBox* m_follow = nullptr;
     QLabel* m_status = nullptr;
     QTimer* m_refresh = nullptr;
