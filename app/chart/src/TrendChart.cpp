@@ -80,7 +80,9 @@ TrendChart::TrendChart(const TrendStore& store, Regional regional, QWidget* pare
     // shortens them all once a few series are shown).
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->setMargins(QMargins(4, 4, 4, 4));
-    setChart(chart); // the view owns the chart
+    // The view owns the chart; the empty one it was made with is released to us, so it goes here.
+    const std::unique_ptr<QChart> initial(this->chart());
+    setChart(chart);
 
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setTitleText(QStringLiteral("Čas"));
