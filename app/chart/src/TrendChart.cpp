@@ -102,6 +102,7 @@ TrendChart::TrendChart(const TrendStore& store, Regional regional, QWidget* pare
     chart->addAxis(m_otherAxis, Qt::AlignRight);
     chart->addAxis(m_bandAxis, Qt::AlignLeft);
 
+    ApplyViewFont();
     BuildSeries();
     const TrendTime last = m_store.HasData() ? m_store.LastTime() : TrendTime{};
     m_to = last;
@@ -404,6 +405,24 @@ void TrendChart::mouseReleaseEvent(QMouseEvent* event)
 {
     m_dragging = false;
     QChartView::mouseReleaseEvent(event);
+}
+
+void TrendChart::changeEvent(QEvent* event)
+{
+    QChartView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) ApplyViewFont();
+}
+
+void TrendChart::ApplyViewFont()
+{
+    QFont title = font();
+    title.setBold(true);
+    for (QAbstractAxis* axis : {static_cast<QAbstractAxis*>(m_timeAxis), static_cast<QAbstractAxis*>(m_temperatureAxis),
+                                static_cast<QAbstractAxis*>(m_percentAxis), static_cast<QAbstractAxis*>(m_otherAxis)}) {
+        axis->setLabelsFont(font());
+        axis->setTitleFont(title);
+    }
+    chart()->legend()->setFont(font());
 }
 
 void TrendChart::resizeEvent(QResizeEvent* event)

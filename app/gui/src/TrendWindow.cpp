@@ -5,6 +5,7 @@
 #include "varmio/RecordLogReader.h"
 #include "varmio/TrendChart.h"
 #include "varmio/TrendLegend.h"
+#include "varmio/WindowLayout.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -71,6 +72,7 @@ TrendWindow::~TrendWindow() = default;
 void TrendWindow::Build()
 {
     setObjectName(QStringLiteral("TrendWindow"));
+    setFont(WindowFont()); // a window of its own inherits no font from the main window
     resize(1100, 620);
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;

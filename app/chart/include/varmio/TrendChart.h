@@ -79,11 +79,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // The chart's own texts (axes, legend) follow the view's font, as the rest of a window does.
+    void changeEvent(QEvent* event) override;
 
 private:
     struct Curve;
 
     void BuildSeries();
+    void ApplyViewFont();
     void AddCurve(std::size_t series);
     void Draw();
     void DrawCurve(Curve& curve, int columns);
