@@ -417,8 +417,7 @@ void TrendChart::ApplyViewFont()
 {
     QFont title = font();
     title.setBold(true);
-    for (QAbstractAxis* axis : {static_cast<QAbstractAxis*>(m_timeAxis), static_cast<QAbstractAxis*>(m_temperatureAxis),
-                                static_cast<QAbstractAxis*>(m_percentAxis), static_cast<QAbstractAxis*>(m_otherAxis)}) {
+    for (QAbstractAxis* axis : chart()->axes()) {
         axis->setLabelsFont(font());
         axis->setTitleFont(title);
     }

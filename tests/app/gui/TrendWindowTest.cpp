@@ -51,6 +51,10 @@ TEST_F(TrendWindowTest, GrafSitsAfterZpravyAndOpensANonModalWindowOverTheLiveSto
     EXPECT_TRUE(m_form->Trends().HasData());
 
     TrendChart* chart = window->Chart();
+    // The bundled face, in the window's widgets and in the chart's own texts.
+    EXPECT_EQ(window->font().family(), m_form->font().family());
+    for (const QAbstractAxis* axis : chart->chart()->axes())
+        EXPECT_EQ(axis->labelsFont().family(), m_form->font().family());
     const auto ntcPoints = [chart] {
         for (QAbstractSeries* series : chart->chart()->series()) {
             auto* line = qobject_cast<QLineSeries*>(series);
