@@ -65,7 +65,7 @@ TEST(OpenThermDecodeTest, FlagBytesNameTheirBits)
     EXPECT_NE(bits.find("Konfigurace – TUV přítomna: ano\n"), std::string::npos) << bits;
     EXPECT_NE(bits.find("Konfigurace – Řízení zap/vyp (ne modulace): ne\n"), std::string::npos) << bits;
     EXPECT_NE(bits.find("Konfigurace – Chlazení podporováno: ano\n"), std::string::npos) << bits;
-    EXPECT_NE(bits.find("\nMemberID: 5"), std::string::npos) << bits;
+    EXPECT_NE(bits.find("\nID výrobce: 5"), std::string::npos) << bits;
     const std::string master = FormatBits(DecodeFrame(kReadData, 0, 0x8000));
     EXPECT_NE(master.find("Termostat – bit 7 (rezerva): ano"), std::string::npos) << master;
     EXPECT_EQ(std::count(master.begin(), master.end(), '\n'), 16 - 1) << master; // 7 named + 1 set reserved, 8 slave
