@@ -15,6 +15,7 @@
 
 #include "cport/ComPort.h"
 #include "cport/MainThread.h"
+#include "common/Throughput.h"
 
 #include <benchmark/benchmark.h>
 
@@ -112,12 +113,6 @@ double PortBytesPerSecond(std::int32_t inputSize, bool drain)
     return static_cast<double>(received) / took.count();
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // Arguments: the port's input queue size (1024 is the main window's), and 1 when the handler drains
 // the port (varmio-log), 0 when it reads the announced count. Plain and port rounds take turns and the
 // medians are compared, so that a machine busy with other work weighs on both alike.
@@ -128,9 +123,7 @@ void BM_ReceiveThroughput(benchmark::State& state)
         plain.push_back(PlainRecvBytesPerSecond());
         viaPort.push_back(PortBytesPerSecond(static_cast<std::int32_t>(state.range(0)), state.range(1) == 1));
     }
-    state.counters["plain_MBps"] = Median(plain) / 1e6;
-    state.counters["port_MBps"] = Median(viaPort) / 1e6;
-    state.counters["ratio"] = Median(viaPort) / Median(plain);
+    varmio::bench::SetThroughputCounters(state, plain, viaPort);
 }
 BENCHMARK(BM_ReceiveThroughput)
     ->Args({1024, 0})

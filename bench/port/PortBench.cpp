@@ -11,6 +11,7 @@
 
 #include "cport/ComPort.h"
 #include "cport/MainThread.h"
+#include "common/Throughput.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,6 +46,17 @@ struct Pty {
     std::string path;
 };
 
+// The slave opened and made raw, as a plain program reading a serial line does.
+int OpenRaw(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
 // Writes `total` bytes to the master as fast as the line takes them.
 std::jthread StartWriter(int master, std::size_t total)
 {
@@ -61,11 +73,7 @@ std::jthread StartWriter(int master, std::size_t total)
 
 double PlainReadBytesPerSecond(Pty& pty)
 {
-    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
+    const int fd = OpenRaw(pty.path);
     std::vector<std::uint8_t> buffer(64 * 1024);
     const auto start = std::chrono::steady_clock::now();
     auto writer = StartWriter(pty.master, kStreamBytes);
@@ -117,13 +125,7 @@ void BM_ReceiveThroughput(benchmark::State& state)
         plain.push_back(PlainReadBytesPerSecond(pty));
         viaPort.push_back(PortBytesPerSecond(pty, static_cast<std::int32_t>(state.range(0))));
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
-    state.counters["plain_MBps"] = median(plain) / 1e6;
-    state.counters["port_MBps"] = median(viaPort) / 1e6;
-    state.counters["ratio"] = median(viaPort) / median(plain);
+    varmio::bench::SetThroughputCounters(state, plain, viaPort);
 }
 BENCHMARK(BM_ReceiveThroughput)->Arg(1024)->Arg(65536)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -142,11 +144,7 @@ std::jthread StartReader(int master, std::size_t total)
 
 double PlainWriteBytesPerSecond(Pty& pty)
 {
-    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
+    const int fd = OpenRaw(pty.path);
     std::vector<std::uint8_t> chunk(64 * 1024, 0x5A);
     const auto start = std::chrono::steady_clock::now();
     auto reader = StartReader(pty.master, kStreamBytes);
@@ -192,13 +190,7 @@ void BM_WriteThroughput(benchmark::State& state)
         plain.push_back(PlainWriteBytesPerSecond(pty));
         viaPort.push_back(PortWriteBytesPerSecond(pty));
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
-    state.counters["plain_MBps"] = median(plain) / 1e6;
-    state.counters["port_MBps"] = median(viaPort) / 1e6;
-    state.counters["ratio"] = median(viaPort) / median(plain);
+    varmio::bench::SetThroughputCounters(state, plain, viaPort);
 }
 BENCHMARK(BM_WriteThroughput)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
